@@ -1,0 +1,1 @@
+// implemented on the canvas branch

@@ -1,0 +1,1 @@
+// the shell is being built
