@@ -1,2 +1,3 @@
-// The program entry; the shell is being built.
-int main() { return 0; }
+#include "shell/program.h"
+
+int main(int argc, char **argv) { return shell::runProgram(argc, argv); }

@@ -1,0 +1,157 @@
+#include "SkarvelKod/skarvel_kod.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+
+#include "canvas/errors.h"
+#include "canvas/tbitmap.h"
+#include "canvas/tcanvas.h"
+#include "platform/platform.h"
+#include "SkarvelKod/timage.h"
+#include "shell/tapplication.h"
+
+TForm1 *Form1 = nullptr;
+TStrokeState StrokeState;
+
+namespace {
+// The screen copy; needed only until it has been drawn onto the picture.
+std::unique_ptr<TBitmap> snapshotBitmap;
+// The whole-screen context, held only during the snapshot step.
+platform::ScreenContext *screenDC = nullptr;
+} // namespace
+
+TForm1::TForm1(QWidget *parent) : TForm(parent)
+{
+    // Borderless, no title-bar buttons, design size 121 x 89 (the window is
+    // maximised over the screen at run time).
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setWindowTitle(Application ? Application->Title() : QString());
+    setGeometry(223, 136, 121, 89);
+    // The window never paints a background of its own.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::StrongFocus);
+
+    Image1 = new TImage(this);
+    Image1->setGeometry(0, 0, 121, 89);
+    Image1->OnMouseDown = [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseDown(b, s, x, y); };
+    Image1->OnMouseMove = [this](TShiftState s, int x, int y) { FormMouseMove(s, x, y); };
+    Image1->OnMouseUp = [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseUp(b, s, x, y); };
+
+    // The one-shot snapshot trigger: armed now, it cannot fire before the loop runs.
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1);
+    Timer1->setTimerType(Qt::PreciseTimer);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    Timer1->start();
+    if (!Timer1->isActive())
+        throw EOutOfResources("Not enough timers available");
+
+    if (Application)
+        Application->RunCreationHandler([this] { FormCreate(); });
+    else
+        FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate()
+{
+    // Maximised over the screen. Without a window manager nobody honours the
+    // maximised state, so the window also asks for the screen's rectangle.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        Form1->setGeometry(screen->geometry());
+    Form1->setWindowState(Form1->windowState() | Qt::WindowMaximized);
+    // Erasing the background paints nothing (see the constructor).
+    StrokeState.LineAnchorSet = false;
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    // An unpainted window is not see-through on X11, so the screen is read
+    // here, the last moment before the window is first mapped, and the
+    // snapshot step copies from that reading. Until then the surface shows the
+    // reading, which is exactly the desktop a see-through window would show.
+    if (!screenRead_) {
+        screenRead_ = true;
+        if (platform::readScreenBeforeMapping())
+            Image1->SetBackdrop(&platform::screenReading());
+    }
+    TForm::showEvent(event);
+}
+
+void TForm1::Timer1Timer()
+{
+    // The step runs once per run. The timer stops before the step rather than
+    // after it, so that a failing step is reported once and not every
+    // millisecond.
+    Timer1->stop();
+
+    snapshotBitmap = std::make_unique<TBitmap>();
+    const QRect screen = platform::primaryScreenRect();
+    snapshotBitmap->SetWidth(screen.width());
+    snapshotBitmap->SetHeight(screen.height());
+    screenDC = platform::GetDC();
+    platform::BitBlt(snapshotBitmap->Canvas(), 0, 0, snapshotBitmap->Width(), snapshotBitmap->Height(), screenDC, 0,
+                     0);
+    platform::ReleaseDC(screenDC);
+    screenDC = nullptr;
+    Image1->Canvas().Draw(0, 0, *snapshotBitmap);
+
+    // Nothing needs the copy or the reading any more.
+    snapshotBitmap.reset();
+    Image1->SetBackdrop(nullptr);
+}
+
+void TForm1::FormMouseDown(TMouseButton, TShiftState, int, int) {}
+
+void TForm1::FormMouseMove(TShiftState, int, int) {}
+
+void TForm1::FormMouseUp(TMouseButton, TShiftState, int, int) {}
+
+void TForm1::FormKeyPress(char16_t &) {}
+
+void TForm1::CancelMode() {}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    // The picture control fills the client area.
+    Image1->setGeometry(rect());
+    TForm::resizeEvent(event);
+}
+
+void TForm1::keyPressEvent(QKeyEvent *event)
+{
+    // Typed characters reach FormKeyPress one by one.
+    const QString text = event->text();
+    for (QChar c : text) {
+        char16_t key = c.unicode();
+        FormKeyPress(key);
+    }
+    if (text.isEmpty())
+        TForm::keyPressEvent(event);
+}
+
+void TForm1::mousePressEvent(QMouseEvent *event)
+{
+    FormMouseDown(mouseButtonOf(event), shiftStateOf(event), devicePixelX(this, event), devicePixelY(this, event));
+}
+
+void TForm1::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    FormMouseDown(mouseButtonOf(event), shiftStateOf(event, true), devicePixelX(this, event),
+                  devicePixelY(this, event));
+}
+
+void TForm1::mouseMoveEvent(QMouseEvent *event)
+{
+    FormMouseMove(shiftStateOf(event), devicePixelX(this, event), devicePixelY(this, event));
+}
+
+void TForm1::mouseReleaseEvent(QMouseEvent *event)
+{
+    FormMouseUp(mouseButtonOf(event), shiftStateOf(event), devicePixelX(this, event), devicePixelY(this, event));
+}
+
+void TForm1::paintEvent(QPaintEvent *) {}

@@ -1,0 +1,112 @@
+#include "platform/image_bridge.h"
+
+#include <cstring>
+
+#include "canvas/tbitmap.h"
+
+namespace platform {
+
+namespace {
+
+QImage::Format sharedFormat(PixelFormat f)
+{
+    switch (f) {
+    case PixelFormat::pf32bit: return QImage::Format_RGB32;
+    case PixelFormat::pf24bit: return QImage::Format_BGR888;
+    case PixelFormat::pf16bit: return QImage::Format_RGB555;
+    case PixelFormat::pf8bit: return QImage::Format_Indexed8;
+    case PixelFormat::pf1bit: return QImage::Format_Mono;
+    case PixelFormat::pf4bit: break;
+    }
+    return QImage::Format_Invalid;
+}
+
+QList<QRgb> colorTable(PixelFormat f)
+{
+    QList<QRgb> table;
+    for (ColorRef c : standardPalette(f))
+        table.append(qRgb(redOf(c), greenOf(c), blueOf(c)));
+    return table;
+}
+
+} // namespace
+
+QImage imageView(const TBitmap &bitmap)
+{
+    if (bitmap.Empty())
+        return {};
+    const QImage::Format format = sharedFormat(bitmap.Format());
+    if (format != QImage::Format_Invalid) {
+        QImage view(bitmap.Bits(), bitmap.Width(), bitmap.Height(), qsizetype(bitmap.Stride()), format);
+        if (format == QImage::Format_Indexed8 || format == QImage::Format_Mono)
+            view.setColorTable(colorTable(bitmap.Format()));
+        return view;
+    }
+    // 4 bits per pixel has no Qt layout: unpack to 8-bit indices.
+    QImage copy(bitmap.Width(), bitmap.Height(), QImage::Format_Indexed8);
+    copy.setColorTable(colorTable(bitmap.Format()));
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const std::uint8_t *src = bitmap.ScanLine(y);
+        uchar *dst = copy.scanLine(y);
+        for (int x = 0; x < bitmap.Width(); ++x)
+            dst[x] = (x & 1) ? (src[x / 2] & 0x0F) : (src[x / 2] >> 4);
+    }
+    return copy;
+}
+
+void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap, int x, int y)
+{
+    if (image.isNull() || bitmap.Empty())
+        return;
+    QRect src = source.intersected(image.rect());
+    // Clip against the destination: the part of src that lands inside.
+    const QRect dstArea = QRect(x, y, src.width(), src.height()).intersected(QRect(0, 0, bitmap.Width(), bitmap.Height()));
+    if (dstArea.isEmpty())
+        return;
+    src = QRect(src.x() + (dstArea.x() - x), src.y() + (dstArea.y() - y), dstArea.width(), dstArea.height());
+
+    const QImage::Format format = sharedFormat(bitmap.Format());
+    if (format != QImage::Format_Invalid && format != QImage::Format_Indexed8 && format != QImage::Format_Mono) {
+        // Same layout as a Qt format: convert the rows once, then copy bytes.
+        QImage converted = image.copy(src).convertToFormat(format);
+        const int bytes = (src.width() * bitmap.BitsPerPixel()) / 8;
+        const int offset = (dstArea.x() * bitmap.BitsPerPixel()) / 8;
+        for (int row = 0; row < src.height(); ++row)
+            std::memcpy(bitmap.ScanLine(dstArea.y() + row) + offset, converted.constScanLine(row), std::size_t(bytes));
+        if (bitmap.Format() == PixelFormat::pf32bit) {
+            // Qt keeps the unused top byte as it found it; the bitmap holds 0xFF there.
+            for (int row = 0; row < src.height(); ++row) {
+                auto *p = reinterpret_cast<std::uint32_t *>(bitmap.ScanLine(dstArea.y() + row)) + dstArea.x();
+                for (int i = 0; i < src.width(); ++i)
+                    p[i] |= 0xFF000000u;
+            }
+        }
+        return;
+    }
+    // Indexed formats: the nearest palette entry for every pixel.
+    const QImage rgb = image.copy(src).convertToFormat(QImage::Format_RGB32);
+    TBitmap &b = bitmap;
+    for (int row = 0; row < src.height(); ++row) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(row));
+        for (int col = 0; col < src.width(); ++col) {
+            const QRgb c = line[col];
+            const std::uint32_t v = encodeColor(b.Format(), makeColorRef(qRed(c), qGreen(c), qBlue(c)));
+            const int px = dstArea.x() + col;
+            std::uint8_t *scan = b.ScanLine(dstArea.y() + row);
+            switch (b.Format()) {
+            case PixelFormat::pf8bit: scan[px] = std::uint8_t(v); break;
+            case PixelFormat::pf4bit:
+                scan[px / 2] = (px & 1) ? std::uint8_t((scan[px / 2] & 0xF0) | v) : std::uint8_t((scan[px / 2] & 0x0F) | (v << 4));
+                break;
+            case PixelFormat::pf1bit: {
+                const std::uint8_t bit = std::uint8_t(0x80 >> (px & 7));
+                scan[px / 8] = v ? std::uint8_t(scan[px / 8] | bit) : std::uint8_t(scan[px / 8] & ~bit);
+                break;
+            }
+            default: break;
+            }
+        }
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,266 @@
+#include "platform/platform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QImage>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+
+#ifdef SKARVEL_X11
+#include <QtGui/qguiapplication_platform.h>
+#include <X11/Xlib.h>
+#endif
+
+#include "canvas/tcanvas.h"
+#include "canvas/tbitmap.h"
+#include "platform/image_bridge.h"
+
+namespace platform {
+
+namespace {
+
+MessageBoxHook &messageBoxHook()
+{
+    static MessageBoxHook hook;
+    return hook;
+}
+SaveDialogHook &saveDialogHook()
+{
+    static SaveDialogHook hook;
+    return hook;
+}
+ShellOpenHook &shellOpenHook()
+{
+    static ShellOpenHook hook;
+    return hook;
+}
+BeepHook &beepHook()
+{
+    static BeepHook hook;
+    return hook;
+}
+QImage &reading()
+{
+    static QImage image;
+    return image;
+}
+
+qreal screenRatio(const QScreen *screen) { return screen ? screen->devicePixelRatio() : 1.0; }
+
+} // namespace
+
+// --- Screen ---------------------------------------------------------------
+
+QRect primaryScreenRect()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {};
+    const qreal ratio = screenRatio(screen);
+    const QRect g = screen->geometry();
+    return QRect(qRound(g.x() * ratio), qRound(g.y() * ratio), qRound(g.width() * ratio), qRound(g.height() * ratio));
+}
+
+PixelFormat displayPixelFormat()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const int depth = screen ? screen->depth() : 32;
+#ifdef SKARVEL_X11
+    // The depth a display advertises is not what it stores: ask the server
+    // for the bits per pixel of its pixmap format at that depth.
+    if (auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+        if (Display *display = x11->display()) {
+            const int rootDepth = DefaultDepth(display, DefaultScreen(display));
+            int count = 0;
+            if (XPixmapFormatValues *formats = XListPixmapFormats(display, &count)) {
+                int bits = 0;
+                for (int i = 0; i < count; ++i)
+                    if (formats[i].depth == rootDepth)
+                        bits = formats[i].bits_per_pixel;
+                XFree(formats);
+                if (bits > 0)
+                    return pixelFormatForBits(bits);
+            }
+        }
+    }
+#endif
+    if (depth <= 1)
+        return PixelFormat::pf1bit;
+    if (depth <= 4)
+        return PixelFormat::pf4bit;
+    if (depth <= 8)
+        return PixelFormat::pf8bit;
+    if (depth <= 16)
+        return PixelFormat::pf16bit;
+    return PixelFormat::pf32bit;
+}
+
+bool readScreenBeforeMapping()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return false;
+    // The whole root window, at device resolution; the copy takes the
+    // primary display's rectangle from its origin.
+    QImage image = screen->grabWindow(0).toImage();
+    if (image.isNull())
+        return false;
+    image.setDevicePixelRatio(1.0);
+    reading() = std::move(image);
+    return true;
+}
+
+const QImage &screenReading() { return reading(); }
+
+struct ScreenContext {
+    QImage image;
+};
+
+ScreenContext *GetDC()
+{
+    static ScreenContext context;
+    if (reading().isNull())
+        readScreenBeforeMapping();
+    context.image = reading();
+    return &context;
+}
+
+void ReleaseDC(ScreenContext *dc)
+{
+    if (dc)
+        dc->image = QImage();
+}
+
+void BitBlt(TCanvas &dest, int x, int y, int w, int h, ScreenContext *src, int sx, int sy)
+{
+    TBitmap &bitmap = dest.BlockCopyTarget();
+    if (!src || src->image.isNull() || w <= 0 || h <= 0)
+        return;
+    copyImageToBitmap(src->image, QRect(sx, sy, w, h), bitmap, x, y);
+    dest.BlockCopied(Rect{x, y, x + w, y + h});
+}
+
+// --- Message box ------------------------------------------------------------
+
+void setMessageBoxHook(MessageBoxHook hook) { messageBoxHook() = std::move(hook); }
+
+int MessageBox(const QString &text, const QString &caption, unsigned flags)
+{
+    if (messageBoxHook())
+        return messageBoxHook()(text, caption, flags);
+    QMessageBox box;
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setWindowModality(Qt::ApplicationModal);
+    if (flags & MB_ICONERROR)
+        box.setIcon(QMessageBox::Critical);
+    if ((flags & 0xF) == MB_YESNO) {
+        QPushButton *yes = box.addButton(QMessageBox::Yes);
+        box.addButton(QMessageBox::No);
+        box.setDefaultButton(yes);
+    } else {
+        box.setDefaultButton(box.addButton(QMessageBox::Ok));
+    }
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Yes: return IDYES;
+    case QMessageBox::No: return IDNO;
+    case QMessageBox::Ok: return IDOK;
+    default: return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+    }
+}
+
+// --- Save dialog --------------------------------------------------------------
+
+void setSaveDialogHook(SaveDialogHook hook) { saveDialogHook() = std::move(hook); }
+
+std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
+{
+    if (saveDialogHook())
+        return saveDialogHook()(request);
+    // "Label|pattern|Label|pattern" becomes Qt's "Label (pattern)" entries.
+    QStringList filters;
+    const QStringList parts = request.filter.split(QLatin1Char('|'));
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString label = parts[i], pattern = parts[i + 1];
+        filters << (label.endsWith(QStringLiteral("(") + pattern + QStringLiteral(")")) ? label : label + QStringLiteral(" (") + pattern + QStringLiteral(")"));
+    }
+    QFileDialog dialog(nullptr, request.title, request.initialDir);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setNameFilters(filters);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+// --- Shell, beep, launcher ------------------------------------------------
+
+void setShellOpenHook(ShellOpenHook hook) { shellOpenHook() = std::move(hook); }
+
+void ShellOpen(const QString &target)
+{
+    if (shellOpenHook()) {
+        shellOpenHook()(target);
+        return;
+    }
+#if defined(Q_OS_WIN)
+    QProcess::startDetached(QStringLiteral("cmd"), {QStringLiteral("/c"), QStringLiteral("start"), QString(), target});
+#else
+    QProcess::startDetached(QStringLiteral("xdg-open"), {target});
+#endif
+}
+
+void setBeepHook(BeepHook hook) { beepHook() = std::move(hook); }
+
+void MessageBeep()
+{
+    if (beepHook())
+        beepHook()();
+    else
+        QApplication::beep();
+}
+
+int launcherShowCommand(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "-iconic") == 0)
+            return SW_SHOWMINNOACTIVE;
+    return SW_SHOWNORMAL;
+}
+
+bool displayAvailable(QString *why)
+{
+#ifdef SKARVEL_X11
+    const QByteArray platformName = qgetenv("QT_QPA_PLATFORM");
+    if (!platformName.isEmpty() && !platformName.startsWith("xcb"))
+        return true; // another Qt platform (offscreen, wayland) says for itself
+    const QByteArray name = qgetenv("DISPLAY");
+    if (name.isEmpty()) {
+        if (why)
+            *why = QStringLiteral("no display: the DISPLAY environment variable is not set");
+        return false;
+    }
+    Display *display = XOpenDisplay(name.constData());
+    if (!display) {
+        if (why)
+            *why = QStringLiteral("cannot open the display \"%1\"").arg(QString::fromLocal8Bit(name));
+        return false;
+    }
+    XCloseDisplay(display);
+#else
+    Q_UNUSED(why);
+#endif
+    return true;
+}
+
+} // namespace platform

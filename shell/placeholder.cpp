@@ -1,1 +1,0 @@
-// the shell is being built

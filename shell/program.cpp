@@ -1,0 +1,95 @@
+#include "shell/program.h"
+
+#include <QSocketNotifier>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "SkarvelKod/skarvel_kod.h"
+#include "platform/platform.h"
+#include "shell/tapplication.h"
+
+namespace shell {
+
+namespace {
+
+std::function<void()> &startupHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+#ifdef Q_OS_UNIX
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+// Log-off, shutdown and a plain kill end the loop as a close of the main
+// window does, with exit code 0.
+void endOnTerminationSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, Application);
+    QObject::connect(notifier, &QSocketNotifier::activated, Application, [] {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
+        Application->Terminate();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+#else
+void endOnTerminationSignals() {}
+#endif
+
+} // namespace
+
+void setStartupHook(std::function<void()> hook) { startupHook() = std::move(hook); }
+
+void createForms()
+{
+    Application->CreateForm(Form1);
+}
+
+int runProgram(int argc, char **argv)
+{
+    QString why;
+    if (!platform::displayAvailable(&why)) {
+        std::fprintf(stderr, "skarvel: %s.\nСкарвел draws on a copy of the desktop and needs a graphical (X11) display.\n",
+                     why.toLocal8Bit().constData());
+        return 1;
+    }
+    TApplication application(argc, argv);
+    try {
+        Application->SetTitle(QStringLiteral("Скарвел"));
+        setDisplayPixelFormat(platform::displayPixelFormat());
+        endOnTerminationSignals();
+        const int showCommand = platform::launcherShowCommand(argc, argv);
+
+        createForms();
+
+        if (startupHook())
+            startupHook()();
+        return Application->Run(showCommand);
+    } catch (const std::exception &error) {
+        Application->ShowStartupFailure(error);
+        return 1;
+    }
+}
+
+} // namespace shell

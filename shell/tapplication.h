@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QApplication>
+#include <QList>
+#include <QPointer>
+#include <QString>
+
+#include <exception>
+#include <new>
+#include <utility>
+
+class TForm;
+
+// The application object: its title, the main window (the first window
+// created), the windows it owns, the loop and the error box. Errors raised
+// while any window handles an event are caught where the event is dispatched
+// (notify) and shown in the error box; the loop then goes on.
+class TApplication : public QApplication {
+    Q_OBJECT
+public:
+    TApplication(int &argc, char **argv);
+    ~TApplication() override;
+
+    QString Title() const;
+    void SetTitle(const QString &title);
+
+    TForm *MainForm() const { return mainForm_; }
+    // Called by every window as it is made; the first becomes the main window.
+    void RegisterForm(TForm *form);
+    const QList<QPointer<TForm>> &Forms() const { return forms_; }
+
+    // Makes a window owned by the application (destroyed after the loop).
+    // The global reference is set before the window's constructor runs, so
+    // that its creation handler can already reach the window through it.
+    template <class T>
+    void CreateForm(T *&instance)
+    {
+        void *memory = ::operator new(sizeof(T));
+        instance = static_cast<T *>(memory);
+        try {
+            new (memory) T();
+        } catch (...) {
+            instance = nullptr;
+            ::operator delete(memory);
+            throw;
+        }
+        owned_.append(instance);
+    }
+
+    // Shows the main window as the launcher's show command says (maximised
+    // as its layout asks, or minimised when started iconified) and runs the
+    // loop until Terminate. Returns the exit code.
+    int Run(int showCommand);
+    // Ends the loop with exit code 0 (posts the quit).
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+
+    // The error box: caption the title, the message with the full-stop rule,
+    // one OK button and the error icon. An EAbort shows nothing. An error that
+    // is not one of the program's own kind is shown in the start-up failure
+    // form, without ending the program.
+    void ShowException(const std::exception &error);
+    // The box of a failed start-up ("Application Error").
+    void ShowStartupFailure(const std::exception &error);
+
+    // A window's creation handler: an error in it goes to the error box.
+    template <class F>
+    void RunCreationHandler(F &&handler)
+    {
+        try {
+            std::forward<F>(handler)();
+        } catch (const std::exception &error) {
+            ShowException(error);
+        }
+    }
+
+    bool notify(QObject *receiver, QEvent *event) override;
+
+private:
+    QString title_;
+    TForm *mainForm_ = nullptr;
+    QList<QPointer<TForm>> forms_;
+    QList<QPointer<TForm>> owned_;
+    bool terminated_ = false;
+};
+
+extern TApplication *Application;

@@ -1,0 +1,133 @@
+#include <QtTest/QtTest>
+
+#include <new>
+
+#include "SkarvelKod/skarvel_kod.h"
+#include "SkarvelKod/timage.h"
+#include "canvas/errors.h"
+#include "canvas/tbitmap.h"
+#include "platform/platform.h"
+#include "shell/program.h"
+#include "shell/tests/widget_test.h"
+
+namespace {
+
+struct Box {
+    QString text, caption;
+    unsigned flags = 0;
+};
+
+// An object whose event handling fails the way a handler of the program can.
+class Thrower : public QObject {
+public:
+    std::function<void()> fail;
+    int handled = 0;
+    bool event(QEvent *e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        ++handled;
+        if (fail)
+            fail();
+        return true;
+    }
+};
+
+} // namespace
+
+class ShellTest : public QObject {
+    Q_OBJECT
+    QList<Box> boxes;
+
+private slots:
+    void init()
+    {
+        boxes.clear();
+        platform::setMessageBoxHook([this](const QString &t, const QString &c, unsigned f) {
+            boxes.append({t, c, f});
+            return platform::IDOK;
+        });
+    }
+    void cleanup() { platform::setMessageBoxHook({}); }
+
+    void anErrorInAHandlerShowsTheErrorBoxAndTheLoopGoesOn()
+    {
+        Thrower target;
+        target.fail = [] { throw EFCreateError("Cannot create file /нет/x.bmp"); };
+        QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file /нет/x.bmp."));
+        QCOMPARE(boxes[0].caption, QStringLiteral("Скарвел"));
+        QCOMPARE(boxes[0].flags, 0x10u);
+
+        // The next message is handled as usual.
+        target.fail = nullptr;
+        QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        QCOMPARE(target.handled, 2);
+        QCOMPARE(boxes.size(), 1);
+    }
+
+    void aSilentAbortShowsNothing()
+    {
+        Thrower target;
+        target.fail = [] { throw EAbort(); };
+        QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        QCOMPARE(target.handled, 1);
+        QVERIFY(boxes.isEmpty());
+    }
+
+    void aForeignErrorIsShownInTheApplicationErrorForm()
+    {
+        Thrower target;
+        target.fail = [] { throw std::bad_alloc(); };
+        QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].caption, QStringLiteral("Application Error"));
+        QVERIFY2(boxes[0].text.startsWith(QStringLiteral("Exception std::bad_alloc in module ")), qPrintable(boxes[0].text));
+        QCOMPARE(boxes[0].flags, 0x2010u);
+    }
+
+    void theSurfaceCoversTheScreenAndTakesItsSnapshotOnce()
+    {
+        shell::createForms();
+        QVERIFY(Form1);
+        QCOMPARE(Application->MainForm(), Form1);
+        QVERIFY(Form1->windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(Form1->windowState() & Qt::WindowMaximized);
+        QVERIFY(Form1->Timer1->isActive());
+        QCOMPARE(Form1->Timer1->interval(), 1);
+        QVERIFY(Form1->Image1->Picture.Empty());
+
+        Form1->Show();
+        QTRY_VERIFY(!Form1->Image1->Picture.Empty());
+        QVERIFY(!Form1->Timer1->isActive());
+        const QRect screen = platform::primaryScreenRect();
+        TBitmap &picture = Form1->Image1->Picture.Bitmap();
+        QCOMPARE(picture.Width(), screen.width());
+        QCOMPARE(picture.Height(), screen.height());
+        QCOMPARE(Form1->Image1->geometry(), Form1->rect());
+        QVERIFY(boxes.isEmpty());
+    }
+
+    void closingAnotherWindowOnlyHidesIt()
+    {
+        TForm other;
+        other.Show();
+        QVERIFY(other.isVisible());
+        QVERIFY(!other.IsMainForm());
+        other.close(); // as a close request from the window manager
+        QVERIFY(!other.isVisible());
+        QVERIFY(!Application->Terminated());
+        other.Show();
+        other.Close();
+        QVERIFY(!other.isVisible());
+        QVERIFY(!Application->Terminated());
+    }
+};
+
+SKARVEL_WIDGET_TEST_MAIN(ShellTest)
+#include "shell_widget_test.moc"
