@@ -60,7 +60,7 @@ public:
 
     Display *dpy() const { return dpy_; }
 
-    Window createWindow(const Rect &r, const char *netWmName, const char *wmName = nullptr)
+    Window createWindow(const Rect &r, const char *netWmName, const char *wmName = nullptr, bool popup = false)
     {
         XColor grey{};
         grey.red = windowGrey.r * 257;
@@ -69,6 +69,9 @@ public:
         XAllocColor(dpy_, DefaultColormap(dpy_, DefaultScreen(dpy_)), &grey);
         const Window w = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), r.x, r.y, static_cast<unsigned>(r.width),
                                              static_cast<unsigned>(r.height), 0, 0, grey.pixel);
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = popup;
+        XChangeWindowAttributes(dpy_, w, CWOverrideRedirect, &attributes);
         XSizeHints hints{};
         hints.flags = USPosition | USSize;
         hints.x = r.x;
@@ -371,6 +374,18 @@ TEST_P(WindowTest, FindsWindowsByExactTitleWithTheirGeometry)
     EXPECT_EQ(display.findWindow("Caf\u00e9").id, palette);
     EXPECT_EQ(display.findWindow("Скарвел").id, both) << "_NET_WM_NAME comes before WM_NAME";
     EXPECT_TRUE(display.windowsWithTitle("Опц").empty());
+
+    // A pop-up with the same title on top (as a tooltip may have) is not
+    // taken for the window.
+    const Window tip = client.createWindow({110, 130, 50, 20}, "Опции", nullptr, true);
+    ASSERT_TRUE(waitUntil([&] { return display.windowsWithTitle("Опции").size() == 2; }));
+    EXPECT_EQ(display.windowsWithTitle("Опции")[0].id, tip);
+    EXPECT_TRUE(display.windowsWithTitle("Опции")[0].popup);
+    EXPECT_EQ(display.findWindow("Опции").id, options);
+    EXPECT_FALSE(display.findWindow("Опции").popup);
+    XDestroyWindow(client.dpy(), tip);
+    XSync(client.dpy(), False);
+    ASSERT_TRUE(waitUntil([&] { return display.windowsWithTitle("Опции").size() == 1; }));
     EXPECT_TRUE(display.windowsWithTitle("Skarvel").empty());
 
     // The client rectangle is exactly the window's inside, and everything

@@ -175,6 +175,7 @@ struct WindowInfo {
     Rect rect;              // the client area in root (screen) coordinates
     Rect frameRect;         // rect grown by _NET_FRAME_EXTENTS (== rect without them)
     MapState mapState = MapState::Unmapped;
+    bool popup = false;     // override-redirect: a menu, tooltip or drop-down list
     bool viewable() const { return mapState == MapState::Viewable; }
 };
 std::ostream &operator<<(std::ostream &out, const WindowInfo &w);
@@ -235,8 +236,9 @@ public:
     DesktopDiff compareDesktop(Pattern pattern, const Rect &region, const std::vector<Rect> &ignore = {}) const;
 
     // Windows. findWindow waits until a viewable top-level client window has
-    // exactly this title (the topmost one if several do) and throws, naming
-    // the windows that are there, when none appears in time.
+    // exactly this title and throws, naming the windows that are there, when
+    // none appears in time. Of several, it takes the topmost real window, and
+    // a pop-up only if no real window matches.
     WindowInfo findWindow(const std::string &title, Milliseconds timeout = defaultTimeout) const;
     // Every top-level client window with exactly this title, viewable or
     // not, topmost first. Does not wait.

@@ -71,7 +71,7 @@ std::ostream &operator<<(std::ostream &out, const WindowInfo &w)
     std::ostringstream text;
     text << "0x" << std::hex << w.id << std::dec;
     return out << "window " << text.str() << " \"" << w.title << "\" " << w.rect << " (frame " << w.frameRect
-               << ", " << states[static_cast<int>(w.mapState)] << ")";
+               << ", " << states[static_cast<int>(w.mapState)] << (w.popup ? ", pop-up" : "") << ")";
 }
 
 TempDir::TempDir(const std::string &prefix)

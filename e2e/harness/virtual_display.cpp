@@ -263,21 +263,24 @@ void VirtualDisplay::Impl::startWindowManager()
 
 void VirtualDisplay::Impl::stop()
 {
-    if (dpy) {
-        try {
-            drainMappingNotify();
-            // Leave the keyboard as it was found (harmless if the server is gone).
-            for (const auto &[keysym, keycode] : boundKeys) {
-                KeySym none = NoSymbol;
-                XChangeKeyboardMapping(dpy, keycode, 1, &none, 1);
-            }
-            boundKeys.clear();
-            XSync(dpy, False);
-        } catch (...) {
-        }
-        XCloseDisplay(dpy);
-        dpy = nullptr;
+    // Talking to a server that has died would make Xlib end the process, so
+    // the connection of a dead server is left alone.
+    bool serverAlive = xvfb != 0;
+    try {
+        serverAlive = serverAlive && !detail::peekExit(xvfb);
+    } catch (const Error &) {
+        serverAlive = false;
     }
+    if (dpy && serverAlive) {
+        // Leave the keyboard as it was found.
+        for (const auto &[keysym, keycode] : boundKeys) {
+            KeySym none = NoSymbol;
+            XChangeKeyboardMapping(dpy, keycode, 1, &none, 1);
+        }
+        boundKeys.clear();
+        XCloseDisplay(dpy);
+    }
+    dpy = nullptr;
     detail::stopProcessGroup(openbox, SIGTERM, 5s);
     openbox = 0;
     detail::stopProcessGroup(xvfb, SIGTERM, 5s);

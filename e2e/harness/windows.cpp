@@ -170,6 +170,7 @@ std::vector<WindowInfo> VirtualDisplay::topLevelWindows() const
         WindowInfo info;
         info.id = client != None ? client : top;
         info.frame = top;
+        info.popup = attributes.override_redirect;
         if (describe(*d, info))
             result.push_back(info);
     }
@@ -194,11 +195,12 @@ WindowInfo VirtualDisplay::findWindow(const std::string &title, Milliseconds tim
     waitUntil(
         [&] {
             last = topLevelWindows();
-            for (const WindowInfo &w : last)
-                if (w.viewable() && w.title == title) {
-                    found = w;
-                    return true;
-                }
+            for (bool popups : {false, true})
+                for (const WindowInfo &w : last)
+                    if (w.viewable() && w.popup == popups && w.title == title) {
+                        found = w;
+                        return true;
+                    }
             return false;
         },
         timeout, 25ms);
@@ -230,6 +232,11 @@ std::optional<WindowInfo> VirtualDisplay::windowInfo(WindowId id) const
         w = parent;
     }
     info.frame = w;
+    XWindowAttributes attributes;
+    XErrorTrap trap(d->dpy);
+    if (!XGetWindowAttributes(d->dpy, w, &attributes) || trap.failed())
+        return std::nullopt;
+    info.popup = attributes.override_redirect;
     if (!describe(*d, info))
         return std::nullopt;
     return info;
