@@ -218,7 +218,7 @@ TEST(DesktopPattern, ComparisonCountsMismatchesOutsideIgnoredAreasAtScreenPositi
     EXPECT_EQ(ignoring.compared, 6000 - 10 * 10);
 }
 
-TEST(Image, SavesEveryPixelToPng)
+TEST(Image, SavesEveryPixelToPngAndLoadsItBack)
 {
     TempDir dir;
     Image image(Rect{7, 9, 37, 21});
@@ -235,8 +235,19 @@ TEST(Image, SavesEveryPixelToPng)
             ASSERT_EQ((Rgb{std::uint8_t(qRed(p)), std::uint8_t(qGreen(p)), std::uint8_t(qBlue(p))}), image.pixel(x, y))
                 << x << "," << y;
         }
+    Image loaded = Image::load(dir / "shot.png");
+    EXPECT_EQ(loaded.rect(), (Rect{0, 0, 37, 21}));
+    EXPECT_NE(loaded, image) << "placed at the origin";
+    Image moved(Rect{7, 9, 37, 21});
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            moved.setPixel(x, y, loaded.pixel(x, y));
+    EXPECT_EQ(moved, image);
+
     EXPECT_THROW(image.pixel(37, 0), Error);
     EXPECT_THROW(image.savePng(dir / "no-such-dir" / "x.png"), Error);
+    std::ofstream(dir / "junk.bmp") << "not a picture";
+    EXPECT_THROW(Image::load(dir / "junk.bmp"), Error);
 }
 
 TEST(Util, TempDirRemovesItselfAndWaitUntilPollsUntilTrueOrTimeout)

@@ -27,8 +27,13 @@
 // - Failures are exceptions (e2e::Error) whose message says what was expected
 //   and what was found; GoogleTest reports them as test failures.
 //
-// This header includes no X11 or Qt header, so tests can include Qt and X11
-// headers in any order. X resource ids are plain unsigned longs.
+// Tests of the program are built with skarvel_add_e2e_test() (see
+// e2e/CMakeLists.txt), which links this library and defines SKARVEL_PATH.
+//
+// This header includes no X11 or Qt header; X resource ids are plain unsigned
+// longs and keysyms come from <X11/keysym.h>, which defines only XK_ names.
+// A test that includes <X11/Xlib.h> itself should do so after Qt and
+// GoogleTest headers: Xlib defines macros such as None, Bool and Status.
 
 #include <chrono>
 #include <cstdint>
@@ -125,6 +130,11 @@ public:
 
     // Writes an 8-bit RGB PNG; throws when the file cannot be written.
     void savePng(const std::filesystem::path &path) const;
+    // Reads any picture file Qt reads (PNG, BMP of any depth, ...), placed at
+    // the screen origin; throws when it cannot be read.
+    static Image load(const std::filesystem::path &path);
+
+    friend bool operator==(const Image &, const Image &) = default;
 
 private:
     std::size_t index(int x, int y) const;
@@ -256,7 +266,9 @@ public:
     WindowId focusedWindow() const;
 
     // Input through XTest, in root coordinates; each call returns after the
-    // server has delivered the events.
+    // server has delivered the events. moveTo also waits (briefly) until the
+    // pointer is there: while openbox's click-to-focus grab holds the pointer,
+    // the server would merge queued motions, and a drag would lose its steps.
     void moveTo(int x, int y);
     void moveTo(Point p) { moveTo(p.x, p.y); }
     Point pointer() const;

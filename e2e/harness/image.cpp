@@ -1,4 +1,4 @@
-// Image is the harness's only user of Qt, for writing PNG files.
+// Image is the harness's only user of Qt, for reading and writing files.
 
 #include "harness.h"
 
@@ -55,6 +55,21 @@ void Image::savePng(const std::filesystem::path &path) const
     }
     if (!out.save(QString::fromStdString(path.string()), "PNG"))
         throw Error("cannot write " + path.string());
+}
+
+Image Image::load(const std::filesystem::path &path)
+{
+    QImage in(QString::fromStdString(path.string()));
+    if (in.isNull())
+        throw Error("cannot read a picture from " + path.string());
+    in = in.convertToFormat(QImage::Format_RGB888);
+    Image image(Rect{0, 0, in.width(), in.height()});
+    for (int y = 0; y < in.height(); ++y) {
+        const uchar *line = in.constScanLine(y);
+        for (int x = 0; x < in.width(); ++x)
+            image.setPixel(x, y, {line[3 * x], line[3 * x + 1], line[3 * x + 2]});
+    }
+    return image;
 }
 
 } // namespace e2e

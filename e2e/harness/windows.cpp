@@ -47,10 +47,6 @@ bool readProperty(Display *dpy, Window w, Atom name, Atom type, Property &p, lon
            p.type != None;
 }
 
-} // namespace
-
-namespace {
-
 std::optional<std::string> windowTitle(const VirtualDisplay::Impl &d, Window w)
 {
     {
