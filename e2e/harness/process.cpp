@@ -96,14 +96,17 @@ pid_t spawn(const SpawnRequest &request)
         for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
             signal(sig, SIG_DFL);
 
+        int failFd = failurePipe[1];
         const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (out < 0)
-            childFail(failurePipe[1], 0);
+            childFail(failFd, 0);
         if (devNull >= 0)
             dup2(devNull, 0);
         dup2(out, 1);
         dup2(out, 2);
         if (request.passFd >= 0) {
+            if (failFd == 3)
+                failFd = fcntl(failFd, F_DUPFD_CLOEXEC, 4); // fd 3 is for passFd
             if (request.passFd == 3)
                 fcntl(3, F_SETFD, 0);
             else
@@ -112,9 +115,9 @@ pid_t spawn(const SpawnRequest &request)
         // Nothing else of the test's leaks into the child.
         close_range(request.passFd >= 0 ? 4 : 3, ~0U, CLOSE_RANGE_CLOEXEC);
         if (!workDir.empty() && chdir(workDir.c_str()) != 0)
-            childFail(failurePipe[1], 1);
+            childFail(failFd, 1);
         execve(executable.c_str(), argv.data(), envp.data());
-        childFail(failurePipe[1], 2);
+        childFail(failFd, 2);
     }
 
     setpgid(pid, pid); // also from here, so the group exists before we return
