@@ -280,6 +280,13 @@ TEST(WideLine, ExtremeWidthsAndPointsAreExact)
         const auto row = wide({INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}, width, around);
         ASSERT_EQ(row.size(), 1u) << width;
         EXPECT_EQ(row[0], (Span{0, around.left, int(d) + 1})) << width;
+
+        // A clip with three corners in the stroke and the fourth just out
+        // of it is not filled whole.
+        const Rect corner{int(d) - 5, -2, int(d) + 1, 1};
+        EXPECT_EQ(wide({INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}, width, corner),
+                  (std::vector<Span>{{-2, int(d) - 5, int(d) - 1}, {-1, int(d) - 5, int(d)}, {0, int(d) - 5, int(d) + 1}}))
+            << width;
     }
 }
 
