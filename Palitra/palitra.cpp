@@ -109,6 +109,18 @@ QFont fontOf(const FontSpec &spec)
     return font;
 }
 
+// The layout's fonts are narrower than what fontconfig substitutes for them;
+// a caption that would not fit its designed width is condensed until it does.
+void fitCaption(QWidget *widget, const QString &text, int width)
+{
+    QFont font = widget->font();
+    const int advance = QFontMetrics(font).horizontalAdvance(text);
+    if (advance <= width || advance <= 0)
+        return;
+    font.setStretch(std::max(50, 100 * width / advance));
+    widget->setFont(font);
+}
+
 void applyFont(QWidget *widget, const FontSpec &spec)
 {
     if (!spec.family)
@@ -236,6 +248,10 @@ void TfrmPalitra::buildFromLayout()
             useHintTiming(widget);
         }
         widget->setGeometry(row.geometry);
+        if (row.kind == Kind::SpeedButton)
+            fitCaption(widget, QString::fromUtf8(row.text), row.geometry.width() - 4);
+        if (row.kind == Kind::Label)
+            fitCaption(widget, QString::fromUtf8(row.text), row.geometry.width());
         // Labels size themselves to their text, from their top-left corner.
         if (row.kind == Kind::Label)
             widget->resize(widget->sizeHint());

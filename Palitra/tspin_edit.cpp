@@ -169,14 +169,19 @@ void TSpinEditor::keyPressEvent(QKeyEvent *event)
         (field_->ReadOnly() || !field_->EditorEnabled()))
         return;
 
-    const QString text = event->text();
+    QString text = event->text();
+    // Ctrl with a letter types the matching control character, as it does
+    // on the platforms that report it so.
+    if ((event->modifiers() & Qt::ControlModifier) && !(event->modifiers() & Qt::AltModifier) && text.size() == 1 &&
+        text[0].unicode() >= 0x40 && text[0].unicode() < 0x80)
+        text = QString(QChar(text[0].unicode() & 0x1F));
     if (text.isEmpty()) {
         QLineEdit::keyPressEvent(event);
         return;
     }
     const QString accepted = filterTyped(text);
     if (accepted == text) {
-        QLineEdit::keyPressEvent(event);
+        QLineEdit::keyPressEvent(event); // the original event: shortcuts such as Ctrl+V work on it
     } else if (!accepted.isEmpty()) {
         QKeyEvent filtered(event->type(), event->key(), event->modifiers(), accepted, event->isAutoRepeat());
         QLineEdit::keyPressEvent(&filtered);
