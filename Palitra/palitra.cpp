@@ -126,9 +126,12 @@ void applyFont(QWidget *widget, const FontSpec &spec)
     if (!spec.family)
         return;
     widget->setFont(fontOf(spec));
+    // A disabled control keeps the platform's greyed text.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, toQColor(spec.colour));
-    palette.setColor(QPalette::Text, toQColor(spec.colour));
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, toQColor(spec.colour));
+        palette.setColor(group, QPalette::Text, toQColor(spec.colour));
+    }
     widget->setPalette(palette);
 }
 
