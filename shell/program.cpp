@@ -12,6 +12,7 @@
 
 #include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
+#include "platform/native_pointer.h"
 #include "platform/platform.h"
 #include "shell/tapplication.h"
 
@@ -81,6 +82,7 @@ int runProgram(int argc, char **argv)
         Application->SetTitle(QStringLiteral("Скарвел"));
         setDisplayPixelFormat(platform::displayPixelFormat());
         endOnTerminationSignals();
+        platform::watchNativePointer();
         const int showCommand = platform::launcherShowCommand(argc, argv);
 
         createForms();
