@@ -18,6 +18,9 @@
 #include "canvas/tcanvas.h"
 #include "canvas/tbitmap.h"
 #include "platform/image_bridge.h"
+#include "saving/save_rules.h"
+#include "shell/tapplication.h"
+#include "shell/tform.h"
 
 namespace platform {
 
@@ -178,6 +181,56 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
 
 void setSaveDialogHook(SaveDialogHook hook) { saveDialogHook() = std::move(hook); }
 
+namespace {
+
+// Puts the save dialog in its place when it is shown: centred horizontally on
+// the main window's monitor (the first monitor without a main window), with a
+// third of the free height above it. The outer size counts; a window manager
+// adds its frame only after the dialog is mapped, so the dialog is placed once
+// more when the frame first changes its outer size.
+class DialogPlacer : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *dialog = qobject_cast<QWidget *>(watched);
+        if (!dialog)
+            return false;
+        if (event->type() == QEvent::Show) {
+            place(dialog);
+        } else if (framePending_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize) &&
+                   dialog->frameGeometry().size() != placedSize_) {
+            framePending_ = false;
+            place(dialog);
+        }
+        return false;
+    }
+
+private:
+    void place(QWidget *dialog)
+    {
+        QScreen *screen = nullptr;
+        if (const QWidget *main = Application ? Application->MainForm() : nullptr)
+            screen = main->screen();
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        const QRect m = screen->geometry();
+        placedSize_ = dialog->frameGeometry().size();
+        framePending_ = placedSize_ == dialog->size();
+        const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
+                                                    placedSize_.width(), placedSize_.height());
+        dialog->move(at.x, at.y);
+    }
+
+    QSize placedSize_;
+    bool framePending_ = false;
+};
+
+} // namespace
+
 std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
 {
     if (saveDialogHook())
@@ -192,10 +245,17 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
     QFileDialog dialog(nullptr, request.title, request.initialDir);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // No question before a file is replaced, and no extension of its own
+    // unless one is asked for.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setDefaultSuffix(request.defaultExt);
     dialog.setNameFilters(filters);
+    dialog.setSizeGripEnabled(true);
+    // Modal to every window of the program.
     dialog.setWindowModality(Qt::ApplicationModal);
+    DialogPlacer placer;
+    dialog.installEventFilter(&placer);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
