@@ -135,7 +135,7 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
 
     FileOutput output(temp.handle);
     saveToStream(bitmap, output);
-    if (!FlushFileBuffers(temp.handle) || !temp.close())
+    if (!temp.close())
         throw EWriteError();
     if (!MoveFileExW(temp.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         cannotCreate(fileName);
@@ -237,9 +237,9 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
 
     FileOutput output(temp.fd);
     saveToStream(bitmap, output);
-    // Flushed before the rename, so that the name never stands for a file
-    // whose bytes are not on the disk yet.
-    if (::fdatasync(temp.fd) != 0 || !temp.close())
+    // A failure the system reports only when the file is closed (a network
+    // file system's full disk) is a failed write too.
+    if (!temp.close())
         throw EWriteError();
     if (::rename(temp.path.c_str(), target.c_str()) != 0)
         cannotCreate(fileName);

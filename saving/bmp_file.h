@@ -15,7 +15,8 @@ namespace bmp {
 // replacing a file of that name without asking. The save is all or nothing:
 //  - the picture is converted first, so a conversion failure touches no file;
 //  - the bytes go into a new temporary file beside the target, which is
-//    renamed over the target only once every byte is written and flushed;
+//    renamed over the target only once every byte is written and the file
+//    is closed without an error;
 //  - on any failure the temporary file is removed and an existing target is
 //    left exactly as it was; the file in progress is closed in every case.
 // A name that refers to a symbolic link saves to the file it points to.
@@ -23,8 +24,8 @@ namespace bmp {
 // Errors: EFCreateError "Cannot create file <fileName>" when the target cannot
 // be created or replaced (missing folder, no permission, an existing target
 // that may not be written, a folder or device of that name); EWriteError
-// "Stream write error" when a write stores fewer bytes than asked or the data
-// cannot be flushed; EInvalidGraphic / EOutOfResources from the conversion
+// "Stream write error" when a write stores fewer bytes than asked or closing
+// the file reports a failure; EInvalidGraphic / EOutOfResources from the conversion
 // (see bmp::convert).
 void saveToFile(TBitmap &bitmap, const std::string &fileName);
 
