@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #ifdef SKARVEL_X11
 #include <QtGui/qguiapplication_platform.h>
@@ -185,30 +186,42 @@ namespace {
 
 // Puts the save dialog in its place when it is shown: centred horizontally on
 // the main window's monitor (the first monitor without a main window), with a
-// third of the free height above it. The outer size counts; a window manager
-// adds its frame only after the dialog is mapped, so the dialog is placed once
-// more when the frame first changes its outer size.
+// third of the free height above it. The outer size counts. A window manager
+// adds its frame only after the dialog is mapped, and Qt learns of it without
+// telling the dialog, so for a moment after showing it the placer looks for
+// the frame and places the dialog once more when it has appeared.
 class DialogPlacer : public QObject {
 public:
-    using QObject::QObject;
+    explicit DialogPlacer(QWidget *dialog) : dialog_(dialog)
+    {
+        dialog->installEventFilter(this);
+        frameWatch_.setInterval(10);
+        QObject::connect(&frameWatch_, &QTimer::timeout, this, [this] { checkFrame(); });
+    }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        auto *dialog = qobject_cast<QWidget *>(watched);
-        if (!dialog)
-            return false;
-        if (event->type() == QEvent::Show) {
-            place(dialog);
-        } else if (framePending_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize) &&
-                   dialog->frameGeometry().size() != placedSize_) {
-            framePending_ = false;
-            place(dialog);
+        if (watched == dialog_ && event->type() == QEvent::Show) {
+            place();
+            checks_ = 0;
+            frameWatch_.start();
         }
         return false;
     }
 
 private:
-    void place(QWidget *dialog)
+    void checkFrame()
+    {
+        const QSize frame = dialog_->frameGeometry().size();
+        const QSize client = dialog_->size();
+        const bool framed = frame != client && frame.width() >= client.width() && frame.height() >= client.height();
+        if (framed)
+            place();
+        if (framed || !dialog_->isVisible() || ++checks_ >= 200)
+            frameWatch_.stop();
+    }
+
+    void place()
     {
         QScreen *screen = nullptr;
         if (const QWidget *main = Application ? Application->MainForm() : nullptr)
@@ -218,15 +231,15 @@ private:
         if (!screen)
             return;
         const QRect m = screen->geometry();
-        placedSize_ = dialog->frameGeometry().size();
-        framePending_ = placedSize_ == dialog->size();
+        const QSize outer = dialog_->frameGeometry().size();
         const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
-                                                    placedSize_.width(), placedSize_.height());
-        dialog->move(at.x, at.y);
+                                                    outer.width(), outer.height());
+        dialog_->move(at.x, at.y);
     }
 
-    QSize placedSize_;
-    bool framePending_ = false;
+    QWidget *dialog_;
+    QTimer frameWatch_;
+    int checks_ = 0;
 };
 
 } // namespace
@@ -254,8 +267,7 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
     dialog.setSizeGripEnabled(true);
     // Modal to every window of the program.
     dialog.setWindowModality(Qt::ApplicationModal);
-    DialogPlacer placer;
-    dialog.installEventFilter(&placer);
+    DialogPlacer placer(&dialog);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
