@@ -2,6 +2,8 @@
 // the same number of bytes to the same disk.
 //
 //   PlainWrite        open, write 8,294,454 bytes, close
+//   PlainWriteRenamed the same bytes into a new file renamed over the old
+//                     one, the way the save replaces a file
 //   PlainWriteFlushed the same with fdatasync before close (for comparison)
 //   SaveAfterChange   a pixel set, then saveToFile: conversion + write + rename
 //   SaveUnchanged     saveToFile again without a change: no conversion
@@ -101,6 +103,23 @@ void plainWrite(benchmark::State &state, bool flush)
     std::remove(path.c_str());
 }
 
+// The same bytes written the way the save replaces a file: into a new file
+// beside the target, renamed over it.
+void BM_PlainWriteRenamed(benchmark::State &state)
+{
+    const std::string path = benchFile("skarvel-bench-plain.bmp");
+    const std::string temp = benchFile(".skarvel-bench-plain.tmp");
+    const std::vector<char> bytes(fileLength, 'x');
+    for (auto _ : state) {
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()) || ::close(fd) ||
+            ::rename(temp.c_str(), path.c_str()))
+            state.SkipWithError("plain write failed");
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(fileLength));
+    std::remove(path.c_str());
+}
+
 void BM_PlainWrite(benchmark::State &state) { plainWrite(state, false); }
 void BM_PlainWriteFlushed(benchmark::State &state) { plainWrite(state, true); }
 
@@ -146,6 +165,7 @@ void BM_Convert(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_PlainWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainWriteRenamed)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainWriteFlushed)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SaveAfterChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SaveUnchanged)->Unit(benchmark::kMillisecond)->UseRealTime();
