@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "platform/platform.h"
 #include "shell/tapplication.h"
@@ -64,6 +65,7 @@ void setStartupHook(std::function<void()> hook) { startupHook() = std::move(hook
 void createForms()
 {
     Application->CreateForm(Form1);
+    Application->CreateForm(frmPalitra);
 }
 
 int runProgram(int argc, char **argv)
