@@ -4,13 +4,13 @@
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
 #include "saving/bmp_writer.h"
-#include "saving/save_command.h"
 #include "saving/tests/bmp_reader.h"
 #include "saving/tsave_dialog.h"
 #include "shell/program.h"
@@ -24,15 +24,11 @@ struct Box {
 
 std::vector<std::uint8_t> fileBytes(const QString &path) { return testbmp::readFile(path.toStdString()); }
 
-// Runs `f` as a handler runs: inside event dispatch, where the shell catches
-// its errors and shows them in the error box.
-void runAsHandler(std::function<void()> f)
+// A click on "Сохранить как...": the command runs inside event dispatch,
+// where the shell catches its errors and shows them in the error box.
+void clickSaveAs()
 {
-    bool done = false;
-    QMetaObject::invokeMethod(
-        qApp, [&] { done = true; f(); }, Qt::QueuedConnection);
-    QTRY_VERIFY(done);
-    QCoreApplication::processEvents();
+    QTest::mouseClick(frmPalitra->SpeedButton2, Qt::LeftButton);
 }
 
 } // namespace
@@ -43,7 +39,6 @@ class SaveCommandTest : public QObject {
     QList<Box> boxes;
     QList<platform::SaveDialogRequest> requests;
     std::optional<QString> answer;
-    TSaveDialog dialog;
 
     TBitmap &picture() { return Form1->Image1->Picture.Bitmap(); }
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -52,10 +47,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        dialog.Title = QStringLiteral("Сохранить рисунок рабочего стола");
-        dialog.Filter = QStringLiteral("Bitmaps (*.bmp)|*.bmp");
         shell::createForms();
+        QVERIFY(frmPalitra);
         Form1->Show();
+        frmPalitra->Show();
         QTRY_VERIFY(!Form1->Image1->Picture.Empty());
         TCanvas &canvas = Form1->Image1->Canvas();
         canvas.Pen().SetColor(clRed);
@@ -88,8 +83,9 @@ private slots:
     {
         const QString chosen = path(QStringLiteral("desk"));
         answer = chosen;
+        TSaveDialog &dialog = *frmPalitra->SPD_Skarvel;
         dialog.InitialDir = QStringLiteral("/somewhere"); // emptied before every showing
-        saveCommand(dialog);
+        clickSaveAs();
 
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests[0].title, QStringLiteral("Сохранить рисунок рабочего стола"));
@@ -112,7 +108,7 @@ private slots:
         // next time; the next save replaces the file without a question.
         QCOMPARE(dialog.FileName, chosen);
         answer = chosen;
-        saveCommand(dialog);
+        clickSaveAs();
         QCOMPARE(requests.size(), 2);
         QCOMPARE(requests[1].fileName, chosen);
         QVERIFY(boxes.isEmpty());
@@ -131,7 +127,7 @@ private slots:
     {
         QFETCH(QString, name);
         answer = path(name);
-        saveCommand(dialog);
+        clickSaveAs();
         QVERIFY(boxes.isEmpty());
         QVERIFY2(QFileInfo::exists(path(name)), qPrintable(name));
         QCOMPARE(fileBytes(path(name)), bmp::encode(picture()));
@@ -141,13 +137,14 @@ private slots:
     void cancelWritesNothingShowsNothingAndKeepsTheName()
     {
         answer = path(QStringLiteral("kept"));
-        saveCommand(dialog);
+        clickSaveAs();
         const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
         answer.reset();
-        saveCommand(dialog);
+        clickSaveAs();
         QCOMPARE(requests.size(), 2);
+        QCOMPARE(requests[1].fileName, path(QStringLiteral("kept")));
         QVERIFY(boxes.isEmpty());
-        QCOMPARE(dialog.FileName, path(QStringLiteral("kept")));
+        QCOMPARE(frmPalitra->SPD_Skarvel->FileName, path(QStringLiteral("kept")));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
     }
 
@@ -155,7 +152,7 @@ private slots:
     {
         const QString chosen = path(QStringLiteral("нет папки/x"));
         answer = chosen;
-        runAsHandler([this] { saveCommand(dialog); });
+        clickSaveAs();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file ") + chosen + QStringLiteral(".bmp."));
         QCOMPARE(boxes[0].caption, QStringLiteral("Скарвел"));
@@ -165,16 +162,16 @@ private slots:
     void aSecondSaveWithoutDrawingDoesNotConvertAgain()
     {
         answer = path(QStringLiteral("first"));
-        saveCommand(dialog);
+        clickSaveAs();
         const int conversions = picture().Dib().conversions;
         answer = path(QStringLiteral("second"));
-        saveCommand(dialog);
+        clickSaveAs();
         QCOMPARE(picture().Dib().conversions, conversions);
         QCOMPARE(fileBytes(path(QStringLiteral("first.bmp"))), fileBytes(path(QStringLiteral("second.bmp"))));
 
         Form1->Image1->Canvas().SetPixel(1, 1, clBlue);
         answer = path(QStringLiteral("third"));
-        saveCommand(dialog);
+        clickSaveAs();
         QCOMPARE(picture().Dib().conversions, conversions + 1);
         QCOMPARE(testbmp::parse(fileBytes(path(QStringLiteral("third.bmp")))).at(1, 1), picture().Pixel(1, 1));
     }
@@ -185,6 +182,7 @@ private slots:
     void realDialogIsPlacedModalAndAddsNothing()
     {
         platform::setSaveDialogHook({});
+        TSaveDialog &dialog = *frmPalitra->SPD_Skarvel;
         const QString typed = path(QStringLiteral("набранное имя"));
         dialog.FileName = path(QStringLiteral("offered"));
 

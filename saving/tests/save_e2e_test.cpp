@@ -49,17 +49,38 @@ struct Session {
             throw Error("the stroke did not appear");
     }
 
-    // Opens the real save dialog and waits for it.
+    // A press of the right button opens the options window; its
+    // "Сохранить как..." opens the real save dialog.
     WindowInfo openDialog()
     {
-        display.activateWindow(surface);
-        display.key(XK_F9);
+        display.click(900, 700, RightButton);
+        options = display.findWindow("Опции");
+        display.click(options.rect.x + 7 + 44, options.rect.y + 272 + 11);
         return display.findWindow(dialogTitle);
+    }
+
+    // "Закрыть окно" hides the options window again. The window manager's
+    // frame of the closed dialog may linger over it for a moment.
+    void closeOptions()
+    {
+        const Point button{options.rect.x + 112 + 44, options.rect.y + 272 + 11};
+        const bool onTop = waitUntil([&] {
+            for (const WindowInfo &w : display.topLevelWindows())
+                if (w.viewable() && !w.popup && w.frameRect.contains(button.x, button.y))
+                    return w.id == options.id;
+            return false;
+        });
+        if (!onTop)
+            throw Error("the options window does not come back on top");
+        display.click(button);
+        if (!display.waitWindowGone("Опции"))
+            throw Error("the options window stays");
     }
 
     VirtualDisplay display;
     std::unique_ptr<Program> app;
     WindowInfo surface;
+    WindowInfo options;
     TempDir dir{"skarvel-save"};
 };
 
@@ -113,8 +134,9 @@ void saveAndCompare(const DisplayOptions &options, int expectedBits, std::uintma
     const Rgb desktop = expectedDesktopColor(Pattern::A, 700, 600);
     EXPECT_EQ(file.at(700, 600), makeColorRef(desktop.r, desktop.g, desktop.b));
 
-    // Every pixel is what the screen shows, once the dialog's place is
-    // repainted.
+    // Every pixel is what the screen shows, once the dialog and the options
+    // window are gone and their places repainted.
+    s.closeOptions();
     const int precision = options.depth == 16 ? 5 : 8;
     long bad = -1;
     std::string first;

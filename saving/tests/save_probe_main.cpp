@@ -1,23 +1,20 @@
-// The program with two test-only keys for the end-to-end tests of saving:
-//   F11 draws a fixed stroke on the picture, through the same canvas
-//       operations the drawing tools use (a wide red line, a thin blue one);
-//   F9  runs the save command with a save dialog set up as the options
-//       window's "Сохранить рисунок рабочего стола" / "Bitmaps (*.bmp)".
-// Everything else is the real program: the dialog, the file, the error box.
+// The program with one test-only key for the end-to-end tests of saving: F11
+// draws a fixed stroke on the picture through the same canvas operations the
+// drawing tools use (a wide red line and a thin blue one), so that the saved
+// file can be checked against a known stroke. Everything else is the real
+// program: the options window, the dialog, the file, the error box.
 
 #include <QKeyEvent>
 
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
 #include "canvas/tcanvas.h"
-#include "saving/save_command.h"
-#include "saving/tsave_dialog.h"
 #include "shell/program.h"
 #include "shell/tapplication.h"
 
 namespace {
 
-class SaveKeys : public QObject {
+class StrokeKey : public QObject {
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
@@ -36,13 +33,6 @@ protected:
             canvas.LineTo(500, 300);
             return true;
         }
-        if (key == Qt::Key_F9) {
-            static TSaveDialog dialog;
-            dialog.Title = QStringLiteral("Сохранить рисунок рабочего стола");
-            dialog.Filter = QStringLiteral("Bitmaps (*.bmp)|*.bmp");
-            saveCommand(dialog);
-            return true;
-        }
         return false;
     }
 };
@@ -51,6 +41,6 @@ protected:
 
 int main(int argc, char **argv)
 {
-    shell::setStartupHook([] { Application->installEventFilter(new SaveKeys); });
+    shell::setStartupHook([] { Application->installEventFilter(new StrokeKey); });
     return shell::runProgram(argc, argv);
 }
