@@ -12,6 +12,7 @@
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
 #include "canvas/tcanvas.h"
+#include "saving/save_command.h"
 
 // The glyphs and arrows are built into the program as a Qt resource; a
 // resource in a static library has to be pulled in by name.
@@ -460,5 +461,5 @@ void TfrmPalitra::rb3Click()
 
 void TfrmPalitra::SpeedButton2Click()
 {
-    // The save command is added by the saving work.
+    saveCommand(*SPD_Skarvel);
 }
