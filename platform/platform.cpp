@@ -188,8 +188,9 @@ namespace {
 // the main window's monitor (the first monitor without a main window), with a
 // third of the free height above it. The outer size counts. A window manager
 // adds its frame only after the dialog is mapped, and Qt learns of it without
-// telling the dialog, so for a moment after showing it the placer looks for
-// the frame and places the dialog once more when it has appeared.
+// telling the dialog, so for a while after showing it the placer checks the
+// outer rectangle and moves the dialog again until it sits in its place with
+// its frame.
 class DialogPlacer : public QObject {
 public:
     explicit DialogPlacer(QWidget *dialog) : dialog_(dialog)
@@ -215,13 +216,16 @@ private:
         const QSize frame = dialog_->frameGeometry().size();
         const QSize client = dialog_->size();
         const bool framed = frame != client && frame.width() >= client.width() && frame.height() >= client.height();
-        if (framed)
+        const bool inPlace = dialog_->frameGeometry().topLeft() == target();
+        if (!inPlace)
             place();
-        if (framed || !dialog_->isVisible() || ++checks_ >= 200)
+        if ((framed && inPlace) || !dialog_->isVisible() || ++checks_ >= 500)
             frameWatch_.stop();
     }
 
-    void place()
+    void place() { dialog_->move(target()); }
+
+    QPoint target() const
     {
         QScreen *screen = nullptr;
         if (const QWidget *main = Application ? Application->MainForm() : nullptr)
@@ -229,12 +233,12 @@ private:
         if (!screen)
             screen = QGuiApplication::primaryScreen();
         if (!screen)
-            return;
+            return {};
         const QRect m = screen->geometry();
         const QSize outer = dialog_->frameGeometry().size();
         const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
                                                     outer.width(), outer.height());
-        dialog_->move(at.x, at.y);
+        return QPoint(at.x, at.y);
     }
 
     QWidget *dialog_;

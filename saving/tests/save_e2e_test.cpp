@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "harness/harness.h"
+#include "steps.h"
 #include "saving/tests/bmp_reader.h"
 
 #include <X11/keysym.h>
@@ -18,35 +18,22 @@ namespace {
 
 const std::string dialogTitle = "Сохранить рисунок рабочего стола";
 
-WindowInfo findSurface(const VirtualDisplay &display)
-{
-    WindowInfo found;
-    const bool ok = waitUntil([&] {
-        for (const WindowInfo &w : display.windowsWithTitle("Скарвел"))
-            if (w.viewable() && w.rect == display.screenRect()) {
-                found = w;
-                return true;
-            }
-        return false;
-    });
-    if (!ok)
-        throw Error("no window titled Скарвел covers the screen");
-    return found;
-}
-
-// The program with its picture frozen and a known stroke drawn on it.
-struct Session {
-    explicit Session(const DisplayOptions &options) : display(options)
+// The program with its picture frozen and two strokes drawn on it with the
+// pencil, as a person draws them: red from (100, 100) to (400, 250) through
+// (250, 175), then blue along y = 300.
+struct Session : SkarvelRun {
+    explicit Session(const DisplayOptions &options) : SkarvelRun(options)
     {
-        display.paintDesktop(Pattern::A);
-        app = std::make_unique<Program>(display, SKARVEL_SAVE_PROBE_PATH);
-        surface = findSurface(display);
-        if (!waitUntil([&] { return display.compareDesktop(Pattern::A, display.screenRect()).matches(); }))
-            throw Error("the surface does not show the desktop: " + app->output());
-        display.activateWindow(surface);
-        display.key(XK_F11); // the stroke: red from (100, 100) to (400, 250), blue along y = 300
-        if (!waitUntil([&] { return display.pixel(250, 175) == Rgb{255, 0, 0}; }))
-            throw Error("the stroke did not appear");
+        WindowInfo w = openOptions();
+        mix(w, 255, 0, 0);
+        closeOptions(w);
+        display.drag({100, 100}, {400, 250}, 2);
+        w = openOptions();
+        mix(w, 0, 0, 255);
+        closeOptions(w);
+        display.drag({200, 300}, {400, 300}, 4);
+        if (!waitPixel({250, 175}, Rgb{255, 0, 0}) || !waitPixel({300, 300}, Rgb{0, 0, 255}))
+            throw Error("the strokes did not appear");
     }
 
     // A press of the right button opens the options window; its
@@ -56,12 +43,16 @@ struct Session {
         display.click(900, 700, RightButton);
         options = display.findWindow("Опции");
         display.click(options.rect.x + 7 + 44, options.rect.y + 272 + 11);
-        return display.findWindow(dialogTitle);
+        const WindowInfo dialog = display.findWindow(dialogTitle);
+        // A person starts typing once the dialog has the keyboard.
+        if (!waitUntil([&] { return display.focusedWindow() == dialog.id; }))
+            throw Error("the save dialog did not get the keyboard focus");
+        return dialog;
     }
 
     // "Закрыть окно" hides the options window again. The window manager's
     // frame of the closed dialog may linger over it for a moment.
-    void closeOptions()
+    void closeOptionsAfterSaving()
     {
         const Point button{options.rect.x + 112 + 44, options.rect.y + 272 + 11};
         const bool onTop = waitUntil([&] {
@@ -77,9 +68,6 @@ struct Session {
             throw Error("the options window stays");
     }
 
-    VirtualDisplay display;
-    std::unique_ptr<Program> app;
-    WindowInfo surface;
     WindowInfo options;
     TempDir dir{"skarvel-save"};
 };
@@ -109,8 +97,14 @@ long mismatches(const testbmp::Parsed &file, const Image &screen, int bits, std:
 void saveAndCompare(const DisplayOptions &options, int expectedBits, std::uintmax_t expectedSize)
 {
     Session s(options);
-    const WindowInfo dialog = s.openDialog();
-    // Centred horizontally on the monitor, a third of the free height above.
+    WindowInfo dialog = s.openDialog();
+    // Centred horizontally on the monitor, a third of the free height above
+    // (once the window manager's frame is there and counted).
+    waitUntil([&] {
+        dialog = s.display.windowInfo(dialog.id).value_or(dialog);
+        return dialog.frameRect.x == (options.width - dialog.frameRect.width) / 2 &&
+               dialog.frameRect.y == (options.height - dialog.frameRect.height) / 3;
+    });
     EXPECT_EQ(dialog.frameRect.x, (options.width - dialog.frameRect.width) / 2) << dialog;
     EXPECT_EQ(dialog.frameRect.y, (options.height - dialog.frameRect.height) / 3) << dialog;
 
@@ -118,7 +112,7 @@ void saveAndCompare(const DisplayOptions &options, int expectedBits, std::uintma
     const fs::path typed = s.dir / "Мой рабочий стол";
     s.display.typeText(typed.string() + "\n");
     const fs::path saved = s.dir / "Мой рабочий стол.bmp";
-    ASSERT_TRUE(waitUntil([&] { return fs::exists(saved); })) << s.app->output();
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(saved); })) << s.app.output();
     EXPECT_TRUE(s.display.waitWindowGone(dialogTitle));
     EXPECT_EQ(fs::file_size(saved), expectedSize);
     EXPECT_FALSE(fs::exists(typed)) << "saved without .bmp";
@@ -136,7 +130,7 @@ void saveAndCompare(const DisplayOptions &options, int expectedBits, std::uintma
 
     // Every pixel is what the screen shows, once the dialog and the options
     // window are gone and their places repainted.
-    s.closeOptions();
+    s.closeOptionsAfterSaving();
     const int precision = options.depth == 16 ? 5 : 8;
     long bad = -1;
     std::string first;
@@ -149,7 +143,7 @@ void saveAndCompare(const DisplayOptions &options, int expectedBits, std::uintma
 
     // Nothing else was left in the folder, and the program goes on.
     EXPECT_EQ(std::distance(fs::directory_iterator(s.dir.path()), fs::directory_iterator()), 1);
-    EXPECT_TRUE(s.app->running()) << s.app->output();
+    EXPECT_TRUE(s.app.running()) << s.app.output();
 }
 
 } // namespace
@@ -181,12 +175,12 @@ TEST(SaveE2E, MissingFolderShowsTheErrorBoxAndWritesNothing)
                 return true;
             }
         return false;
-    })) << s.app->output();
+    })) << s.app.output();
     EXPECT_LT(box.rect.width, s.display.width() / 2);
 
     s.display.key(XK_Return); // OK
     EXPECT_TRUE(waitUntil([&] { return !s.display.windowInfo(box.id) || !s.display.windowInfo(box.id)->viewable(); }));
     EXPECT_FALSE(fs::exists(s.dir / "нет такой папки"));
     EXPECT_TRUE(fs::is_empty(s.dir.path()));
-    EXPECT_TRUE(s.app->running()) << s.app->output();
+    EXPECT_TRUE(s.app.running()) << s.app.output();
 }
