@@ -458,12 +458,6 @@ private slots:
         QVERIFY(!AboutBox->isVisible());
     }
 
-    void saveScreenshot()
-    {
-        if (qEnvironmentVariableIsSet("ABOUT_SHOT"))
-            AboutBox->grab().save(qEnvironmentVariable("ABOUT_SHOT"));
-    }
-
     void cleanupTestCase()
     {
         platform::setMessageBoxHook({});
