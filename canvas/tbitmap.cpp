@@ -1,1 +1,113 @@
-// implemented on the canvas branch
+#include "tbitmap.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "errors.h"
+#include "pixel_rows.h"
+#include "tcanvas.h"
+
+TBitmap::TBitmap(PixelFormat format) : format_(format) {}
+
+TBitmap::~TBitmap() = default;
+
+void TBitmap::SetWidth(int width)
+{
+    SetSize(width, height_);
+}
+
+void TBitmap::SetHeight(int height)
+{
+    SetSize(width_, height);
+}
+
+void TBitmap::SetSize(int width, int height)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == width_ && height == height_)
+        return;
+    reallocate(width, height);
+}
+
+// Builds the new pixels completely before touching the bitmap, so a failure
+// leaves it as it was.
+void TBitmap::reallocate(int width, int height)
+{
+    const std::int64_t stride = strideFor(width, format_);
+    const std::int64_t bytes = (width == 0 || height == 0) ? 0 : stride * height;
+    // One row alone can exceed the limit, and stride * height stays far below
+    // INT64_MAX for any int height once the stride is within it.
+    if (stride > std::numeric_limits<std::int32_t>::max() || bytes > std::numeric_limits<std::int32_t>::max())
+        throw EOutOfResources();
+
+    std::vector<std::uint8_t> pixels;
+    try {
+        pixels.resize(std::size_t(bytes));
+    } catch (const std::bad_alloc &) {
+        throw EOutOfResources();
+    } catch (const std::length_error &) {
+        throw EOutOfResources();
+    }
+
+    if (bytes > 0) {
+        const std::uint32_t white = encodeColor(format_, clWhite);
+        const int keepRows = std::min(height, height_);
+        const int keepColumns = std::min(width, width_);
+        for (int y = 0; y < height; ++y) {
+            std::uint8_t *row = pixels.data() + std::size_t(y) * std::size_t(stride);
+            int x = 0;
+            if (y < keepRows && keepColumns > 0) {
+                pixelrows::copy(row, 0, ScanLine(y), 0, keepColumns, format_);
+                x = keepColumns;
+            }
+            pixelrows::fill(row, format_, x, width, white);
+        }
+    }
+
+    pixels_ = std::move(pixels);
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+
+    // A converted image of the old size must never be written for the new
+    // one: drop it, and the header too, so the next conversion describes the
+    // bitmap as it is now.
+    dib_.converted = false;
+    std::vector<std::uint32_t>().swap(dib_.colorTable);
+    std::vector<std::uint8_t>().swap(dib_.bits);
+    dib_.header = BitmapInfoHeader{};
+    std::fill(std::begin(dib_.masks), std::end(dib_.masks), 0u);
+}
+
+ColorRef TBitmap::Pixel(int x, int y) const
+{
+    return decodeColor(format_, pixelrows::read(ScanLine(y), format_, x));
+}
+
+TCanvas &TBitmap::Canvas()
+{
+    if (!canvas_)
+        canvas_ = std::make_unique<TCanvas>(*this);
+    return *canvas_;
+}
+
+void TBitmap::Changing()
+{
+    dib_.converted = false;
+    // Give the memory back, not just the contents: a converted 4K picture
+    // holds over 30 MB.
+    std::vector<std::uint32_t>().swap(dib_.colorTable);
+    std::vector<std::uint8_t>().swap(dib_.bits);
+    dib_.header.biClrUsed = 0;
+    dib_.header.biClrImportant = 0;
+}
+
+void TBitmap::Changed(const Rect &area)
+{
+    if (OnChange)
+        OnChange(area);
+}

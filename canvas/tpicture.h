@@ -13,6 +13,11 @@ class TCanvas;
 // moment is made, and every later request returns the same canvas.
 class TPicture {
 public:
+    TPicture() = default;
+    // The bitmap's change notification points back at this picture.
+    TPicture(const TPicture &) = delete;
+    TPicture &operator=(const TPicture &) = delete;
+
     bool Empty() const { return bitmap_ == nullptr; }
     // The canvas of the picture's bitmap, creating the bitmap at
     // controlWidth x controlHeight (white) if there is none yet.
@@ -26,4 +31,8 @@ public:
 private:
     void adopt(std::unique_ptr<TBitmap> bitmap);
     std::unique_ptr<TBitmap> bitmap_;
+    // What Bitmap() hands out while there is no bitmap. It is not adopted, so
+    // the first CanvasFor still makes the picture at the control's size; it
+    // is kept, so a reference to it never dangles.
+    std::unique_ptr<TBitmap> placeholder_;
 };

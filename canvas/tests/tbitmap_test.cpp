@@ -1,0 +1,174 @@
+#include <climits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "canvas/errors.h"
+#include "canvas/tbitmap.h"
+#include "canvas/tcanvas.h"
+#include "test_support.h"
+
+namespace {
+
+class BitmapTest : public testing::TestWithParam<PixelFormat> {};
+
+TEST_P(BitmapTest, NewBitmapIsEmptyThenWhiteOnceSized)
+{
+    TBitmap b(GetParam());
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.ByteSize(), 0u);
+    b.SetWidth(13);
+    EXPECT_TRUE(b.Empty()); // no height yet
+    EXPECT_EQ(b.ByteSize(), 0u);
+    b.SetHeight(5);
+    ASSERT_FALSE(b.Empty());
+    EXPECT_EQ(b.Width(), 13);
+    EXPECT_EQ(b.Height(), 5);
+    EXPECT_EQ(b.Stride(), strideFor(13, GetParam()));
+    EXPECT_EQ(b.ByteSize(), std::size_t(b.Stride()) * 5);
+    for (ColorRef c : pixelsOf(b))
+        ASSERT_EQ(c, clWhite);
+}
+
+TEST_P(BitmapTest, ResizeKeepsTheTopLeftOverlapAndWhitensTheRest)
+{
+    TBitmap b(GetParam());
+    b.SetSize(11, 7);
+    paintPattern(b);
+    const auto check = [&](int keptWidth, int keptHeight) {
+        for (int y = 0; y < b.Height(); ++y)
+            for (int x = 0; x < b.Width(); ++x) {
+                const bool kept = x < keptWidth && y < keptHeight;
+                ASSERT_EQ(b.Pixel(x, y), kept ? patternColor(GetParam(), x, y) : clWhite)
+                    << x << "," << y << " in " << b.Width() << "x" << b.Height();
+            }
+    };
+    b.SetWidth(19); // wider: a new white strip on the right
+    check(11, 7);
+    b.SetHeight(4); // lower: the bottom rows go
+    check(11, 4);
+    b.SetSize(6, 9); // narrower and taller at once
+    check(6, 4);
+    b.SetSize(20, 20);
+    check(6, 4);
+}
+
+TEST_P(BitmapTest, ZeroOrNegativeSizeHoldsNoPixels)
+{
+    TBitmap b(GetParam());
+    b.SetSize(8, 8);
+    b.SetWidth(-3);
+    EXPECT_EQ(b.Width(), 0);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.ByteSize(), 0u);
+    b.SetSize(8, 0);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.ByteSize(), 0u);
+    b.SetHeight(2); // grows back white
+    for (ColorRef c : pixelsOf(b))
+        ASSERT_EQ(c, clWhite);
+}
+
+TEST_P(BitmapTest, TooLargeRaisesOutOfResourcesAndChangesNothing)
+{
+    TBitmap b(GetParam());
+    b.SetSize(5, 3);
+    paintPattern(b);
+    const auto before = pixelsOf(b);
+    const auto attempt = [&](auto &&resize) {
+        try {
+            resize();
+            ADD_FAILURE() << "no exception";
+        } catch (const EOutOfResources &e) {
+            EXPECT_STREQ(e.what(), "Out of system resources");
+        }
+        EXPECT_EQ(b.Width(), 5);
+        EXPECT_EQ(b.Height(), 3);
+        EXPECT_EQ(pixelsOf(b), before);
+    };
+    attempt([&] { b.SetSize(INT_MAX, INT_MAX); });
+    attempt([&] { b.SetHeight(INT_MAX); });
+    // One byte past 2^31 - 1 at 32 bits per pixel: refused before allocating.
+    if (GetParam() == PixelFormat::pf32bit)
+        attempt([&] { b.SetSize(1 << 29, 1); });
+}
+
+TEST_P(BitmapTest, ChangingDropsTheConvertedImageButKeepsTheHeader)
+{
+    TBitmap b(GetParam());
+    b.SetSize(4, 4);
+    DibDescription &dib = b.Dib();
+    dib.header.biSize = 40;
+    dib.header.biWidth = 4;
+    dib.header.biBitCount = 8;
+    dib.header.biClrUsed = 256;
+    dib.header.biClrImportant = 12;
+    dib.masks[0] = 0xF800;
+    dib.converted = true;
+    dib.colorTable.assign(256, 0x123456);
+    dib.bits.assign(1000, 7);
+    dib.conversions = 3;
+
+    b.Changing();
+    EXPECT_FALSE(dib.converted);
+    EXPECT_TRUE(dib.bits.empty());
+    EXPECT_EQ(dib.bits.capacity(), 0u);
+    EXPECT_TRUE(dib.colorTable.empty());
+    EXPECT_EQ(dib.colorTable.capacity(), 0u);
+    EXPECT_EQ(dib.header.biClrUsed, 0u);
+    EXPECT_EQ(dib.header.biClrImportant, 0u);
+    EXPECT_EQ(dib.header.biSize, 40u);
+    EXPECT_EQ(dib.header.biWidth, 4);
+    EXPECT_EQ(dib.header.biBitCount, 8);
+    EXPECT_EQ(dib.masks[0], 0xF800u);
+    EXPECT_EQ(dib.conversions, 3);
+}
+
+TEST_P(BitmapTest, ResizingForgetsTheConversionOfTheOldSize)
+{
+    TBitmap b(GetParam());
+    b.SetSize(4, 4);
+    b.Dib().header.biSize = 40;
+    b.Dib().header.biWidth = 4;
+    b.Dib().converted = true;
+    b.Dib().bits.assign(64, 1);
+    b.SetSize(4, 4); // the same size: nothing happens
+    EXPECT_TRUE(b.Dib().converted);
+    b.SetWidth(9);
+    EXPECT_FALSE(b.Dib().converted);
+    EXPECT_TRUE(b.Dib().bits.empty());
+    EXPECT_EQ(b.Dib().header.biSize, 0u); // described afresh at the next save
+}
+
+INSTANTIATE_TEST_SUITE_P(, BitmapTest, testing::ValuesIn(allFormats()), formatName);
+
+TEST(Bitmap, ChangedPassesTheRectangleToOnChange)
+{
+    TBitmap b(PixelFormat::pf32bit);
+    b.Changed({1, 2, 3, 4}); // nobody listening: nothing happens
+    std::vector<Rect> seen;
+    b.OnChange = [&](const Rect &r) { seen.push_back(r); };
+    b.Changed({1, 2, 3, 4});
+    b.Changed({});
+    EXPECT_EQ(seen, (std::vector<Rect>{{1, 2, 3, 4}, {}}));
+}
+
+TEST(Bitmap, NewBitmapTakesTheDisplayFormat)
+{
+    EXPECT_EQ(TBitmap().Format(), PixelFormat::pf32bit);
+    setDisplayPixelFormat(PixelFormat::pf8bit);
+    EXPECT_EQ(TBitmap().Format(), PixelFormat::pf8bit);
+    setDisplayPixelFormat(PixelFormat::pf32bit);
+}
+
+TEST(Bitmap, CanvasIsMadeOnceAndKept)
+{
+    TBitmap b(PixelFormat::pf24bit);
+    EXPECT_FALSE(b.HasCanvas());
+    TCanvas &c = b.Canvas();
+    EXPECT_TRUE(b.HasCanvas());
+    EXPECT_EQ(&b.Canvas(), &c);
+    EXPECT_EQ(&c.Bitmap(), &b);
+}
+
+} // namespace

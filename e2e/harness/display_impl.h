@@ -1,0 +1,70 @@
+#pragma once
+
+// What the harness's sources share about a VirtualDisplay: the Xlib
+// connection and its facts. Includes Xlib, so harness.h users never see it.
+
+#include "harness.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct VirtualDisplay::Impl {
+    ~Impl();
+
+    DisplayOptions options;
+    std::unique_ptr<TempDir> dir; // logs and openbox's config and cache
+    pid_t xvfb = 0;
+    pid_t openbox = 0;
+    std::string name;
+
+    Display *dpy = nullptr;
+    int screen = 0;
+    Window root = 0;
+    Visual *visual = nullptr;
+    int depth = 0;
+    int bitsPerPixel = 0;
+    int width = 0;
+    int height = 0;
+
+    // Keysyms bound to spare keycodes by typeText/key, and when each was
+    // last used (for reuse when the spare keycodes run out).
+    std::map<KeySym, KeyCode> boundKeys;
+    std::map<KeyCode, unsigned long> lastUse;
+    unsigned long useCounter = 0;
+
+    Atom atom(const char *atomName) const;
+    void drainMappingNotify() const;
+    void startServer();
+    void startWindowManager();
+    void stop();
+};
+
+namespace detail {
+
+// Installs the harness's X error handler (once per process): errors are
+// counted instead of ending the process, and printed unless trapped.
+void installErrorHandler();
+
+// Collects X errors for a stretch of code:
+//   XErrorTrap trap(dpy); ...requests...; if (trap.failed()) ...
+class XErrorTrap {
+public:
+    explicit XErrorTrap(Display *dpy);
+    ~XErrorTrap();
+    XErrorTrap(const XErrorTrap &) = delete;
+    XErrorTrap &operator=(const XErrorTrap &) = delete;
+    bool failed(); // syncs, then tells whether any request failed
+
+private:
+    Display *dpy_;
+    unsigned long before_;
+};
+
+} // namespace detail
+} // namespace e2e

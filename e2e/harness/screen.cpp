@@ -1,0 +1,149 @@
+// Painting the desktop and reading the screen back.
+
+#include "display_impl.h"
+
+#include <bit>
+#include <set>
+
+namespace e2e {
+
+namespace {
+
+// One colour component of a true-colour pixel, scaled to 8 bits.
+struct Channel {
+    unsigned long mask = 0;
+    int shift = 0;
+    unsigned long max = 0;
+
+    explicit Channel(unsigned long m) : mask(m)
+    {
+        if (mask) {
+            shift = std::countr_zero(mask);
+            max = mask >> shift;
+        }
+    }
+    std::uint8_t operator()(unsigned long pixel) const
+    {
+        if (!max)
+            return 0;
+        const unsigned long v = (pixel & mask) >> shift;
+        return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
+    }
+};
+
+unsigned long readPixel(const XImage *image, int x, int y)
+{
+    const auto *row = reinterpret_cast<const unsigned char *>(image->data) +
+                      static_cast<std::size_t>(y) * static_cast<std::size_t>(image->bytes_per_line);
+    const bool msb = image->byte_order == MSBFirst;
+    switch (image->bits_per_pixel) {
+    case 32: {
+        const unsigned char *p = row + x * 4;
+        return msb ? (unsigned long)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]
+                   : (unsigned long)p[3] << 24 | p[2] << 16 | p[1] << 8 | p[0];
+    }
+    case 24: {
+        const unsigned char *p = row + x * 3;
+        return msb ? (unsigned long)p[0] << 16 | p[1] << 8 | p[2] : (unsigned long)p[2] << 16 | p[1] << 8 | p[0];
+    }
+    case 16: {
+        const unsigned char *p = row + x * 2;
+        return msb ? (unsigned long)p[0] << 8 | p[1] : (unsigned long)p[1] << 8 | p[0];
+    }
+    case 8:
+        return row[x];
+    default:
+        return XGetPixel(const_cast<XImage *>(image), x, y);
+    }
+}
+
+} // namespace
+
+void VirtualDisplay::paintDesktop(Pattern pattern)
+{
+    Display *dpy = d->dpy;
+    const Colormap colormap = DefaultColormap(dpy, d->screen);
+    unsigned long pixels[8];
+    for (int i = 0; i < 8; ++i) {
+        XColor color{};
+        color.red = (i & 1) ? 0xffff : 0;
+        color.green = (i & 2) ? 0xffff : 0;
+        color.blue = (i & 4) ? 0xffff : 0;
+        color.flags = DoRed | DoGreen | DoBlue;
+        if (!XAllocColor(dpy, colormap, &color))
+            throw Error("cannot allocate the desktop colours on " + d->name);
+        pixels[i] = color.pixel;
+    }
+    const Pixmap pixmap = XCreatePixmap(dpy, d->root, static_cast<unsigned>(d->width),
+                                        static_cast<unsigned>(d->height), static_cast<unsigned>(d->depth));
+    const GC gc = XCreateGC(dpy, pixmap, 0, nullptr);
+    for (int y = 0; y < d->height; y += tileSize) {
+        for (int x = 0; x < d->width; x += tileSize) {
+            const Rgb c = expectedDesktopColor(pattern, x, y);
+            XSetForeground(dpy, gc, pixels[(c.r ? 1 : 0) | (c.g ? 2 : 0) | (c.b ? 4 : 0)]);
+            XFillRectangle(dpy, pixmap, gc, x, y, tileSize, tileSize);
+        }
+    }
+    XFreeGC(dpy, gc);
+    XSetWindowBackgroundPixmap(dpy, d->root, pixmap);
+    XFreePixmap(dpy, pixmap); // the root keeps its own reference
+    XClearWindow(dpy, d->root);
+    sync();
+}
+
+Image VirtualDisplay::grab(const Rect &rect) const
+{
+    const Rect area = rect.intersected(screenRect());
+    if (area.isEmpty())
+        return Image(area);
+    Display *dpy = d->dpy;
+    XImage *xi = XGetImage(dpy, d->root, area.x, area.y, static_cast<unsigned>(area.width),
+                           static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (!xi)
+        throw Error("cannot read the screen of " + d->name);
+    Image image(area);
+    if (d->visual->c_class == TrueColor) {
+        const Channel red(d->visual->red_mask), green(d->visual->green_mask), blue(d->visual->blue_mask);
+        for (int y = 0; y < area.height; ++y)
+            for (int x = 0; x < area.width; ++x) {
+                const unsigned long p = readPixel(xi, x, y);
+                image.setPixel(x, y, {red(p), green(p), blue(p)});
+            }
+    } else {
+        // Palette (and other) visuals: look the pixel values up in the colormap.
+        std::set<unsigned long> values;
+        for (int y = 0; y < area.height; ++y)
+            for (int x = 0; x < area.width; ++x)
+                values.insert(readPixel(xi, x, y));
+        std::vector<XColor> colors;
+        for (unsigned long v : values) {
+            XColor c{};
+            c.pixel = v;
+            colors.push_back(c);
+        }
+        XQueryColors(dpy, DefaultColormap(dpy, d->screen), colors.data(), static_cast<int>(colors.size()));
+        std::map<unsigned long, Rgb> lookup;
+        for (const XColor &c : colors)
+            lookup[c.pixel] = {static_cast<std::uint8_t>(c.red >> 8), static_cast<std::uint8_t>(c.green >> 8),
+                               static_cast<std::uint8_t>(c.blue >> 8)};
+        for (int y = 0; y < area.height; ++y)
+            for (int x = 0; x < area.width; ++x)
+                image.setPixel(x, y, lookup[readPixel(xi, x, y)]);
+    }
+    XDestroyImage(xi);
+    return image;
+}
+
+Rgb VirtualDisplay::pixel(int x, int y) const
+{
+    if (!screenRect().contains(x, y))
+        throw Error("pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") is outside the screen");
+    return grab({x, y, 1, 1}).pixel(0, 0);
+}
+
+DesktopDiff VirtualDisplay::compareDesktop(Pattern pattern, const Rect &region, const std::vector<Rect> &ignore) const
+{
+    return compareWithDesktop(grab(region), pattern, ignore);
+}
+
+} // namespace e2e
