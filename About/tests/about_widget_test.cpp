@@ -317,31 +317,6 @@ private slots:
         QCOMPARE(linkState(), none);
     }
 
-    void theLinesHandOverInOneMove()
-    {
-        movePointer(pointIn(AboutBox->Label1, 6, 6));
-        QCOMPARE(linkState(), mail);
-        QCOMPARE(AboutBox->Label3->FontColor(), clLinkRest);
-        movePointer(pointIn(AboutBox->Label3, 6, 6));
-        QCOMPARE(linkState(), web);
-        QCOMPARE(AboutBox->Label1->FontColor(), clLinkRest);
-        movePointer(pointIn(AboutBox->Label1, 7, 6));
-        QCOMPARE(linkState(), mail);
-        QCOMPARE(AboutBox->Label3->FontColor(), clLinkRest);
-        // A lit line is painted blue.
-        const QImage shot = AboutBox->Label1->grab().toImage();
-        bool blue = false;
-        for (int y = 0; y < shot.height() && !blue; ++y)
-            for (int x = 0; x < shot.width() && !blue; ++x)
-                {
-                const QColor c = shot.pixelColor(x, y);
-                blue = c.blue() > 180 && c.red() < 100 && c.green() < 100;
-            }
-        QVERIFY(blue);
-        movePointer(pointIn(AboutBox->Label2, 2, 2));
-        QCOMPARE(linkState(), none);
-    }
-
     void clickingALinkOpensItsTarget()
     {
         movePointer(pointIn(AboutBox->Label1, 5, 5));

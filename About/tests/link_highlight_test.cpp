@@ -91,12 +91,6 @@ TEST_P(LinkHighlightTransition, LeadsToTheNextStateRepaintingOnlyChangedLines)
 INSTANTIATE_TEST_SUITE_P(Table, LinkHighlightTransition, testing::ValuesIn(transitions),
                          [](const testing::TestParamInfo<Transition> &info) { return std::string(info.param.name); });
 
-TEST(LinkHighlight, TheColoursAreTheRestAndTheHighlightOfTheLayout)
-{
-    EXPECT_EQ(linkRestColor, 0x00C08080u);
-    EXPECT_EQ(linkLitColor, 0x00FF0000u);
-}
-
 TEST(LinkHighlight, AtMostOneLineIsLitWhateverThePointerDoes)
 {
     std::mt19937 random(1806);
@@ -110,16 +104,4 @@ TEST(LinkHighlight, AtMostOneLineIsLitWhateverThePointerDoes)
                                     : zone == Zone::Web ? LinkState::Web
                                                         : LinkState::None);
     }
-}
-
-TEST(LinkHighlight, ColoursSetFromOutsideAreTakenAsTheyAre)
-{
-    // The colours are the state: a line lit by someone else is put to rest
-    // by a neutral zone just the same.
-    FakeLines lines;
-    lines.web = linkLitColor;
-    EXPECT_EQ(linkState(lines), LinkState::Web);
-    pointerOverNeutralZone(lines);
-    EXPECT_EQ(linkState(lines), LinkState::None);
-    EXPECT_EQ(lines.web, linkRestColor);
 }
