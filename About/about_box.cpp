@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <span>
 
@@ -268,15 +269,24 @@ void TAboutBox::mouseMoveEvent(QMouseEvent *event)
     Panel1MouseMove(shiftStateOf(event), int(event->position().x()), int(event->position().y()));
 }
 
+QMargins TAboutBox::frameMargins() const
+{
+    const QWindow *window = windowHandle();
+    return window ? window->frameMargins() : QMargins();
+}
+
 void TAboutBox::centreOnScreen()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
+    // The frame is centred; the client area is placed inside it, which does
+    // not depend on how the window system interprets a frame position.
     const QRect area = screen->geometry();
-    const QRect frame = frameGeometry();
-    // move() places the frame's top-left corner.
-    move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
+    const QMargins m = frameMargins();
+    const int outerWidth = width() + m.left() + m.right(), outerHeight = height() + m.top() + m.bottom();
+    setGeometry(area.x() + (area.width() - outerWidth) / 2 + m.left(),
+                area.y() + (area.height() - outerHeight) / 2 + m.top(), width(), height());
 }
 
 void TAboutBox::showEvent(QShowEvent *event)
@@ -284,22 +294,27 @@ void TAboutBox::showEvent(QShowEvent *event)
     if (!placed_) {
         placed_ = true;
         centreOnScreen();
-        // The window manager adds its frame only once the window is mapped;
-        // centre again, once, when the frame's size is known.
-        awaitingFrame_ = true;
-        QTimer::singleShot(2000, this, [this] { awaitingFrame_ = false; });
+        // A window manager adds its frame only after the window is mapped:
+        // centre again, once, as soon as the frame's size is known. Without
+        // a window manager there is no frame and the first place stands.
+        frameChecks_ = 0;
+        frameWatch_ = new QTimer(this);
+        frameWatch_->setInterval(20);
+        connect(frameWatch_, &QTimer::timeout, this, &TAboutBox::watchForFrame);
+        frameWatch_->start();
     }
     TForm::showEvent(event);
 }
 
-bool TAboutBox::event(QEvent *event)
+void TAboutBox::watchForFrame()
 {
-    const bool handled = TForm::event(event);
-    if (awaitingFrame_ && isVisible() && frameGeometry().size() != size()) {
-        awaitingFrame_ = false;
+    constexpr int giveUpAfter = 150; // checks, 3 seconds
+    if (isVisible() && !frameMargins().isNull()) {
         centreOnScreen();
+        frameWatch_->stop();
+    } else if (++frameChecks_ >= giveUpAfter) {
+        frameWatch_->stop();
     }
-    return handled;
 }
 
 void TAboutBox::closeEvent(QCloseEvent *event)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMargins>
 
 #include "About/link_highlight.h"
 #include "shell/events.h"
 #include "shell/tform.h"
 
+class QTimer;
 class TSpeedButton;
 namespace about {
 class Bevel;
@@ -58,17 +60,19 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
-    bool event(QEvent *event) override;
 
 private:
     class Links;
     void build();
     void bind();
+    QMargins frameMargins() const;
     void centreOnScreen();
+    void watchForFrame();
 
     Links *links_ = nullptr;
-    bool placed_ = false;       // shown (and centred) once
-    bool awaitingFrame_ = false; // centred before the window manager added its frame
+    bool placed_ = false; // shown (and centred) once
+    QTimer *frameWatch_ = nullptr;
+    int frameChecks_ = 0;
 };
 
 extern TAboutBox *AboutBox;

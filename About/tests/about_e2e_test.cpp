@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <memory>
 
 using namespace e2e;
@@ -30,6 +32,29 @@ constexpr Point authorLine{8 + 88 + 3, 8 + 48 + 6};
 constexpr Point exitButton{16 + 265 / 2, 184 + 28 / 2};
 
 Point at(const WindowInfo &w, Point p) { return {w.rect.x + p.x, w.rect.y + p.y}; }
+
+// The sizes of the icons a window offers the task bar (_NET_WM_ICON).
+std::vector<std::pair<long, long>> iconSizes(const VirtualDisplay &display, WindowId window)
+{
+    Display *x = display.xdisplay();
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    std::vector<std::pair<long, long>> sizes;
+    if (XGetWindowProperty(x, window, XInternAtom(x, "_NET_WM_ICON", False), 0, 1 << 20, False, XA_CARDINAL, &type,
+                           &format, &count, &after, &data) == Success &&
+        data && format == 32) {
+        const long *values = reinterpret_cast<const long *>(data); // Xlib hands 32-bit items out as longs
+        for (unsigned long i = 0; i + 2 <= count;) {
+            sizes.emplace_back(values[i], values[i + 1]);
+            i += 2 + static_cast<unsigned long>(values[i] * values[i + 1]);
+        }
+    }
+    if (data)
+        XFree(data);
+    return sizes;
+}
 
 // How many pixels of a line's text are the highlight blue (anti-aliased edges
 // aside). The rest colour (128, 128, 192) never counts.
@@ -103,13 +128,31 @@ protected:
         const auto info = display.windowInfo(surface.id);
         return info && info->viewable();
     }
+    bool centred(const Rect &frame) const
+    {
+        return std::abs(2 * frame.x + frame.width - display.width()) <= 1 &&
+               std::abs(2 * frame.y + frame.height - display.height()) <= 1;
+    }
+    // The About window where it stays: centred once the window manager has
+    // put its frame around it.
+    WindowInfo settled(const WindowInfo &about) const
+    {
+        std::optional<WindowInfo> now;
+        if (!waitUntil([&] {
+                now = display.windowInfo(about.id);
+                return now && now->viewable() && centred(now->frameRect);
+            }))
+            throw Error("the About window is not centred on the screen: " +
+                        (std::ostringstream() << display.windowInfo(about.id).value_or(about)).str());
+        return *now;
+    }
     WindowInfo leaveForTheAboutWindow()
     {
         askToLeave();
         display.key(XK_Return); // Yes is the default button
         const WindowInfo about = display.findWindow(aboutTitle);
         EXPECT_TRUE(waitUntil([&] { return !surfaceVisible(); }));
-        return about;
+        return settled(about);
     }
     std::string opened() const
     {
@@ -139,18 +182,16 @@ TEST_F(WayOut, EscapeAsksAndYesShowsTheAboutWindowCentred)
     EXPECT_EQ(about.rect.width, 298);
     EXPECT_EQ(about.rect.height, 223);
     // Centred, frame included, once the window manager has framed it.
-    EXPECT_TRUE(waitUntil([&] {
-        const auto now = display.windowInfo(about.id);
-        if (!now)
-            return false;
-        const Rect f = now->frameRect;
-        return std::abs(2 * f.x + f.width - display.width()) <= 1 && std::abs(2 * f.y + f.height - display.height()) <= 1;
-    })) << display.windowInfo(about.id).value_or(about);
+    const Rect frame = settled(about).frameRect;
     // With the surface gone the real desktop shows around the window.
-    EXPECT_TRUE(waitUntil([&] {
-        return display.compareDesktop(Pattern::B, display.screenRect(), {about.frameRect}).matches();
-    })) << display.compareDesktop(Pattern::B, display.screenRect(), {about.frameRect});
+    EXPECT_TRUE(waitUntil([&] { return display.compareDesktop(Pattern::B, display.screenRect(), {frame}).matches(); }))
+        << display.compareDesktop(Pattern::B, display.screenRect(), {frame});
     EXPECT_TRUE(app->running());
+
+    // Both windows carry the program icon, 32 x 32.
+    using Sizes = std::vector<std::pair<long, long>>;
+    EXPECT_EQ(iconSizes(display, about.id), (Sizes{{32, 32}}));
+    EXPECT_EQ(iconSizes(display, surface.id), (Sizes{{32, 32}}));
 }
 
 TEST_F(WayOut, EscapeThenNoLeavesTheScreenAsItWas)
@@ -168,9 +209,7 @@ TEST_F(WayOut, EscapeThenNoLeavesTheScreenAsItWas)
 
 TEST_F(WayOut, LinkLinesLightUpUnderThePointer)
 {
-    const WindowInfo about = leaveForTheAboutWindow();
-    ASSERT_TRUE(waitUntil([&] { return display.windowInfo(about.id).has_value(); }));
-    const WindowInfo w = *display.windowInfo(about.id);
+    const WindowInfo w = leaveForTheAboutWindow();
     const Rect mailText{w.rect.x + 96, w.rect.y + 80, 180, 13};
     const Rect webText{w.rect.x + 96, w.rect.y + 96, 180, 13};
     EXPECT_EQ(bluePixels(display.grab(mailText)), 0);
@@ -204,22 +243,20 @@ TEST_F(WayOut, LinkLinesLightUpUnderThePointer)
 
 TEST_F(WayOut, ClickingALinkRunsTheUrlHandler)
 {
-    const WindowInfo about = leaveForTheAboutWindow();
-    const WindowInfo w = display.windowInfo(about.id).value_or(about);
+    const WindowInfo w = leaveForTheAboutWindow();
     display.click(at(w, mailLine));
     EXPECT_TRUE(waitUntil([&] { return opened() == "mailto:skarvel@example.org\n"; })) << opened();
     display.click(at(w, webLine));
     EXPECT_TRUE(waitUntil([&] { return opened() == "mailto:skarvel@example.org\nhttp://www.example.org\n"; }))
         << opened();
     // The window stays.
-    EXPECT_TRUE(display.windowInfo(about.id).value_or(WindowInfo{}).viewable());
+    EXPECT_TRUE(display.windowInfo(w.id).value_or(WindowInfo{}).viewable());
     EXPECT_TRUE(app->running());
 }
 
 TEST_F(WayOut, ExitEndsTheProgramWithCodeZero)
 {
-    const WindowInfo about = leaveForTheAboutWindow();
-    const WindowInfo w = display.windowInfo(about.id).value_or(about);
+    const WindowInfo w = leaveForTheAboutWindow();
     display.moveTo(at(w, exitButton));
     display.click(at(w, exitButton));
     EXPECT_EQ(app->waitExit(), 0);
@@ -245,7 +282,7 @@ TEST_F(WayOut, ClosingTheAboutWindowWhenNothingElseIsOpenEndsTheProgram)
 TEST_F(WayOut, AltF4OnTheAboutWindowAloneEndsTheProgram)
 {
     const WindowInfo about = leaveForTheAboutWindow();
-    display.activateWindow(display.windowInfo(about.id).value_or(about));
+    display.activateWindow(about);
     display.key(XK_F4, AltModifier);
     EXPECT_EQ(app->waitExit(), 0);
 }
