@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 
+#include "Palitra/palitra.h"
 #include "canvas/errors.h"
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
@@ -105,7 +106,14 @@ void TForm1::Timer1Timer()
     Image1->SetBackdrop(nullptr);
 }
 
-void TForm1::FormMouseDown(TMouseButton, TShiftState, int, int) {}
+void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int, int)
+{
+    // Any button but the primary one opens the options window.
+    if (Button != mbLeft) {
+        frmPalitra->Show();
+        return;
+    }
+}
 
 void TForm1::FormMouseMove(TShiftState, int, int) {}
 

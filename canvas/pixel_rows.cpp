@@ -8,29 +8,22 @@ void fill(std::uint8_t *row, PixelFormat format, int x0, int x1, std::uint32_t v
         return;
     const std::size_t n = std::size_t(x1 - x0);
     switch (format) {
-    case PixelFormat::pf32bit: {
-        std::uint8_t *p = row + std::size_t(x0) * 4;
-        for (std::size_t i = 0; i < n; ++i)
-            std::memcpy(p + i * 4, &v, 4);
-        return;
-    }
+    case PixelFormat::pf32bit:
+    case PixelFormat::pf24bit:
     case PixelFormat::pf16bit: {
-        const auto w = std::uint16_t(v);
-        std::uint8_t *p = row + std::size_t(x0) * 2;
-        for (std::size_t i = 0; i < n; ++i)
-            std::memcpy(p + i * 2, &w, 2);
-        return;
-    }
-    case PixelFormat::pf24bit: {
-        // Four pixels make 12 bytes: whole groups first, then the rest.
-        const std::uint8_t b = std::uint8_t(v), g = std::uint8_t(v >> 8), r = std::uint8_t(v >> 16);
-        const std::uint8_t group[12] = {b, g, r, b, g, r, b, g, r, b, g, r};
-        std::uint8_t *p = row + std::size_t(x0) * 3;
+        // 48 bytes hold a whole number of pixels of each of these sizes; the
+        // span is laid down a block at a time (three 16-byte stores).
+        const std::size_t size = std::size_t(bitsPerPixel(format) / 8);
+        std::uint8_t block[48];
+        for (std::size_t i = 0; i < 48; i += size)
+            for (std::size_t k = 0; k < size; ++k)
+                block[i + k] = std::uint8_t(v >> (8 * k));
+        std::uint8_t *p = row + std::size_t(x0) * size;
+        const std::size_t bytes = n * size;
         std::size_t i = 0;
-        for (; i + 4 <= n; i += 4)
-            std::memcpy(p + i * 3, group, 12);
-        for (; i < n; ++i)
-            std::memcpy(p + i * 3, group, 3);
+        for (; i + 48 <= bytes; i += 48)
+            std::memcpy(p + i, block, 48);
+        std::memcpy(p + i, block, bytes - i);
         return;
     }
     case PixelFormat::pf8bit:

@@ -244,8 +244,7 @@ struct RowSpan {
     I lo, hi;
 };
 
-// Columns x with ceil(c0) <= 2x + 1 - centre <= c1, given c0 and c1 in
-// doubled units as whole numbers.
+// The columns x with c0 <= 2x + 1 - centre <= c1.
 template <class I>
 RowSpan<I> columnsFor(I centre, I c0, I c1)
 {
@@ -282,11 +281,10 @@ RowSpan<I> bandColumns(const Capsule &c, i64 row)
         return {1, 0};
     const I cy = I(2 * row + 1 - c.ay);
     const I dx = c.dx, dy = c.dy;
-    // cx = 2x + 1 - ax ranges over the whole row to start with; the two
-    // strips of the band narrow it down.
-    const I none = 0;
+    // The band is where two strips cross; each bounds cx = 2x + 1 - ax to an
+    // interval, or holds the whole row, or none of it.
     bool bounded = false;
-    I cxLo = none, cxHi = none;
+    I cxLo = 0, cxHi = 0;
     const auto narrow = [&](I lo, I hi) {
         if (!bounded) {
             cxLo = lo;

@@ -37,12 +37,18 @@ void TBitmap::SetSize(int width, int height)
 // leaves it as it was.
 void TBitmap::reallocate(int width, int height)
 {
+    constexpr std::int64_t kMaxBytes = std::numeric_limits<std::int32_t>::max();
     const std::int64_t stride = strideFor(width, format_);
-    const std::int64_t bytes = (width == 0 || height == 0) ? 0 : stride * height;
-    // One row alone can exceed the limit, and stride * height stays far below
-    // INT64_MAX for any int height once the stride is within it.
-    if (stride > std::numeric_limits<std::int32_t>::max() || bytes > std::numeric_limits<std::int32_t>::max())
-        throw EOutOfResources();
+    std::int64_t bytes = 0;
+    if (width > 0 && height > 0) {
+        // One row alone can pass the limit (up to 8 GiB at 32 bits); once it
+        // is within it, stride * height stays below 2^62 for any int height.
+        if (stride > kMaxBytes)
+            throw EOutOfResources();
+        bytes = stride * height;
+        if (bytes > kMaxBytes)
+            throw EOutOfResources();
+    }
 
     std::vector<std::uint8_t> pixels;
     try {

@@ -12,6 +12,7 @@
 #endif
 
 #include "About/about_box.h"
+#include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "platform/platform.h"
 #include "shell/tapplication.h"
@@ -70,6 +71,7 @@ void createForms()
     Application->setWindowIcon(QIcon(QStringLiteral(":/main_icon.ico")));
     Application->CreateForm(Form1);
     Application->CreateForm(AboutBox);
+    Application->CreateForm(frmPalitra);
 }
 
 int runProgram(int argc, char **argv)

@@ -71,8 +71,10 @@ TEST_P(BitmapTest, ZeroOrNegativeSizeHoldsNoPixels)
 
 TEST_P(BitmapTest, TooLargeRaisesOutOfResourcesAndChangesNothing)
 {
+    // Nine rows: even at one bit per pixel nine rows of INT_MAX pixels pass
+    // the limit, so no attempt below allocates anything.
     TBitmap b(GetParam());
-    b.SetSize(5, 3);
+    b.SetSize(5, 9);
     paintPattern(b);
     const auto before = pixelsOf(b);
     const auto attempt = [&](auto &&resize) {
@@ -83,14 +85,27 @@ TEST_P(BitmapTest, TooLargeRaisesOutOfResourcesAndChangesNothing)
             EXPECT_STREQ(e.what(), "Out of system resources");
         }
         EXPECT_EQ(b.Width(), 5);
-        EXPECT_EQ(b.Height(), 3);
+        EXPECT_EQ(b.Height(), 9);
         EXPECT_EQ(pixelsOf(b), before);
     };
     attempt([&] { b.SetSize(INT_MAX, INT_MAX); });
     attempt([&] { b.SetHeight(INT_MAX); });
+    attempt([&] { b.SetWidth(INT_MAX); });
     // One byte past 2^31 - 1 at 32 bits per pixel: refused before allocating.
     if (GetParam() == PixelFormat::pf32bit)
         attempt([&] { b.SetSize(1 << 29, 1); });
+}
+
+TEST_P(BitmapTest, AHugeWidthWithoutRowsNeedsNoMemory)
+{
+    // Width first, then height, as a picture is sized: the width alone
+    // allocates nothing, so only the height can fail.
+    TBitmap b(GetParam());
+    b.SetWidth(INT_MAX);
+    EXPECT_EQ(b.Width(), INT_MAX);
+    EXPECT_EQ(b.ByteSize(), 0u);
+    EXPECT_THROW(b.SetHeight(1000), EOutOfResources);
+    EXPECT_EQ(b.Height(), 0);
 }
 
 TEST_P(BitmapTest, ChangingDropsTheConvertedImageButKeepsTheHeader)
