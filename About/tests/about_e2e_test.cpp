@@ -22,6 +22,7 @@ namespace {
 const std::string surfaceTitle = "Скарвел";
 const std::string boxCaption = "Скарвел";
 const std::string aboutTitle = "О программе";
+const std::string optionsTitle = "Опции";
 
 // Points of the About window, from its client area's top-left corner: the
 // panel lies at (8, 8) and the lines at their places inside it.
@@ -30,6 +31,8 @@ constexpr Point webLine{8 + 88 + 4, 8 + 88 + 6};
 constexpr Point versionLine{8 + 88 + 3, 8 + 24 + 6};
 constexpr Point authorLine{8 + 88 + 3, 8 + 48 + 6};
 constexpr Point exitButton{16 + 265 / 2, 184 + 28 / 2};
+// "Закрыть окно" in the options window.
+constexpr Point closeOptions{112 + 89 / 2, 272 + 22 / 2};
 
 Point at(const WindowInfo &w, Point p) { return {w.rect.x + p.x, w.rect.y + p.y}; }
 
@@ -154,6 +157,20 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return !surfaceVisible(); }));
         return settled(about);
     }
+    // A close request as a task bar sends it.
+    void requestClose(const WindowInfo &window)
+    {
+        Display *x = display.xdisplay();
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window.id;
+        event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = long(XInternAtom(x, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(x, window.id, False, NoEventMask, &event);
+        display.sync();
+    }
     std::string opened() const
     {
         return std::filesystem::exists(dir / "opened.txt") ? readFile(dir / "opened.txt") : std::string();
@@ -265,17 +282,27 @@ TEST_F(WayOut, ExitEndsTheProgramWithCodeZero)
 TEST_F(WayOut, ClosingTheAboutWindowWhenNothingElseIsOpenEndsTheProgram)
 {
     const WindowInfo about = leaveForTheAboutWindow();
-    // A close request as a task bar sends it.
-    Display *x = display.xdisplay();
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = about.id;
-    event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = long(XInternAtom(x, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(x, about.id, False, NoEventMask, &event);
-    display.sync();
+    requestClose(about);
+    EXPECT_EQ(app->waitExit(), 0);
+}
+
+TEST_F(WayOut, TheOptionsWindowStaysOpenAndUsableAfterYes)
+{
+    display.click(display.width() / 2, display.height() / 2, RightButton);
+    const WindowInfo options = display.findWindow(optionsTitle);
+    display.activateWindow(surface);
+    const WindowInfo about = leaveForTheAboutWindow();
+    const auto after = display.windowInfo(options.id);
+    ASSERT_TRUE(after && after->viewable());
+    EXPECT_EQ(after->rect, options.rect);
+
+    // Its close command still works, and the About window stays.
+    display.click(options.rect.x + closeOptions.x, options.rect.y + closeOptions.y);
+    EXPECT_TRUE(waitUntil([&] { return !display.windowInfo(options.id).value_or(WindowInfo{}).viewable(); }));
+    EXPECT_TRUE(display.windowInfo(about.id).value_or(WindowInfo{}).viewable());
+    EXPECT_TRUE(app->running());
+    // Now the About window is the last one open.
+    requestClose(about);
     EXPECT_EQ(app->waitExit(), 0);
 }
 

@@ -8,6 +8,7 @@
 
 #include "About/about_box.h"
 #include "About/about_controls.h"
+#include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
 #include "canvas/tbitmap.h"
@@ -44,6 +45,32 @@ QPoint pointIn(QWidget *control, int dx, int dy) { return control->mapTo(AboutBo
 void movePointer(QPoint p) { QTest::mouseMove(AboutBox->windowHandle(), p); }
 
 QPoint screenCentre() { return QGuiApplication::primaryScreen()->geometry().center(); }
+
+// What the options window holds: slider positions, swatch, tool, fields.
+struct OptionsState {
+    int r, g, b;
+    ColorRef swatch;
+    bool pencil, spray, line;
+    QString thickness, radius;
+    friend bool operator==(const OptionsState &, const OptionsState &) = default;
+};
+OptionsState optionsState()
+{
+    return {frmPalitra->R->value(),  frmPalitra->G->value(),  frmPalitra->B->value(),
+            frmPalitra->sColor->BrushColor(), frmPalitra->rb1->isChecked(), frmPalitra->rb2->isChecked(),
+            frmPalitra->rb3->isChecked(), frmPalitra->tl->Text(), frmPalitra->tl2->Text()};
+}
+// Opens the options window with a state of its own, not the one it starts with.
+OptionsState openOptionsWindow()
+{
+    frmPalitra->Show();
+    frmPalitra->R->setValue(200);
+    frmPalitra->G->setValue(17);
+    frmPalitra->B->setValue(90);
+    frmPalitra->rb2->click();
+    frmPalitra->tl2->SetText(QStringLiteral("23"));
+    return optionsState();
+}
 
 // The picture's pixels, to compare before and after.
 std::vector<std::uint8_t> pictureBytes()
@@ -143,7 +170,7 @@ private slots:
 
     void theProgramIconIsOnEveryWindow()
     {
-        for (TForm *form : {static_cast<TForm *>(Form1), static_cast<TForm *>(AboutBox)}) {
+        for (TForm *form : {static_cast<TForm *>(Form1), static_cast<TForm *>(AboutBox), static_cast<TForm *>(frmPalitra)}) {
             const QIcon icon = form->windowIcon();
             QVERIFY(!icon.isNull());
             QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
@@ -187,6 +214,7 @@ private slots:
         StrokeState.LineAnchor = Point{11, 12};
         const std::vector<std::uint8_t> before = pictureBytes();
         const Point penPos = canvas.PenPos();
+        const OptionsState options = openOptionsWindow();
 
         char16_t key = 27;
         Form1->FormKeyPress(key);
@@ -204,12 +232,15 @@ private slots:
         QCOMPARE(canvas.PenPos(), penPos);
         QVERIFY(StrokeState.LineAnchorSet);
         QCOMPARE(StrokeState.LineAnchor, (Point{11, 12}));
+        QVERIFY(frmPalitra->isVisible());
+        QVERIFY(optionsState() == options);
 
         // The key itself, as typed on the surface, asks the same question.
         QTest::keyClick(Form1, Qt::Key_Escape);
         QCOMPARE(boxes.size(), 2);
         QVERIFY(Form1->isVisible());
         QVERIFY(pictureBytes() == before);
+        frmPalitra->Hide();
     }
 
     void escapeThenYesHidesTheSurfaceThenShowsTheAboutWindowCentred()
@@ -218,6 +249,7 @@ private slots:
         Form1->Show();
         QTRY_VERIFY(!Form1->Image1->Picture.Empty());
         const std::vector<std::uint8_t> before = pictureBytes();
+        const OptionsState options = openOptionsWindow();
         // The surface is already hidden when the About window appears.
         bool surfaceVisibleAtShow = true;
         struct ShowWatch : QObject {
@@ -241,8 +273,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(AboutBox));
         const QPoint centre = AboutBox->frameGeometry().center();
         QVERIFY2((centre - screenCentre()).manhattanLength() <= 2, qPrintable(QStringLiteral("centre %1,%2").arg(centre.x()).arg(centre.y())));
-        // The picture stays in memory as it was.
+        // The picture stays in memory as it was; the options window stays
+        // open as it was.
         QVERIFY(pictureBytes() == before);
+        QVERIFY(frmPalitra->isVisible());
+        QVERIFY(optionsState() == options);
     }
 
     void keepsItsPlaceAfterTheFirstShowing()
@@ -394,15 +429,16 @@ private slots:
 
     void closingTheAboutWindowWhileAnotherIsOpenOnlyHidesIt()
     {
-        TForm other;
-        other.Show();
+        // The options window is still open from the way in.
+        QVERIFY(frmPalitra->isVisible());
         AboutBox->Show();
         // Ends the loop with 7 unless something ends it first.
         QTimer::singleShot(0, AboutBox, [] { AboutBox->close(); });
         QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
         QCOMPARE(QCoreApplication::exec(), 7);
         QVERIFY(!AboutBox->isVisible());
-        QVERIFY(other.isVisible());
+        QVERIFY(frmPalitra->isVisible());
+        frmPalitra->Hide();
         QVERIFY(!Application->Terminated());
     }
 
