@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPixmap>
+#include <QWindow>
 
 #include <algorithm>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
 #include "canvas/tcanvas.h"
+#include "saving/save_command.h"
 
 // The glyphs and arrows are built into the program as a Qt resource; a
 // resource in a static library has to be pulled in by name.
@@ -153,8 +155,11 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
 {
     initPalitraResources();
 
-    // A fixed single border with the caption and no title-bar buttons.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // A fixed single border with the caption and no title-bar buttons. As a
+    // dialog of the surface (see Show) the window manager keeps it in front
+    // of the full-screen surface, also while the user draws there, so that a
+    // stroke can pass over it and the window stays in sight.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowTitle(QStringLiteral("Опции"));
     setFixedSize(208, 300);
     // Outer top-left corner; after the first showing it stays wherever the
@@ -397,6 +402,10 @@ void TfrmPalitra::moveFocusInGroup(QWidget *from, int direction)
 
 void TfrmPalitra::Show()
 {
+    if (Form1 && !isVisible()) {
+        winId();
+        windowHandle()->setTransientParent(Form1->isVisible() ? Form1->windowHandle() : nullptr);
+    }
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     TForm::Show();
@@ -452,5 +461,5 @@ void TfrmPalitra::rb3Click()
 
 void TfrmPalitra::SpeedButton2Click()
 {
-    // The save command is added by the saving work.
+    saveCommand(*SPD_Skarvel);
 }

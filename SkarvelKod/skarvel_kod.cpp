@@ -10,6 +10,7 @@
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
 #include "About/about_box.h"
+#include "SkarvelKod/random_below.h"
 #include "SkarvelKod/timage.h"
 #include "shell/tapplication.h"
 
@@ -106,18 +107,69 @@ void TForm1::Timer1Timer()
     Image1->SetBackdrop(nullptr);
 }
 
-void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int, int)
+void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int X, int Y)
 {
     // Any button but the primary one opens the options window.
     if (Button != mbLeft) {
         frmPalitra->Show();
         return;
     }
+    // Three separate tests, each on its own radio button.
+    if (frmPalitra->rb1->isChecked()) {
+        Image1->Canvas().MoveTo(X, Y);
+        StrokeState.Drawing = true;
+    }
+    if (frmPalitra->rb2->isChecked())
+        StrokeState.Drawing = true;
+    if (frmPalitra->rb3->isChecked()) {
+        // The line tool alternates: a first point, then a line to the second.
+        StrokeState.LineAnchorSet = !StrokeState.LineAnchorSet;
+        if (StrokeState.LineAnchorSet) {
+            StrokeState.LineAnchor = Point{X, Y};
+        } else {
+            TCanvas &canvas = Image1->Canvas();
+            canvas.MoveTo(StrokeState.LineAnchor.x, StrokeState.LineAnchor.y);
+            canvas.Pen().SetWidth(frmPalitra->tl->Value());
+            canvas.LineTo(X, Y);
+        }
+    }
 }
 
-void TForm1::FormMouseMove(TShiftState, int, int) {}
+void TForm1::FormMouseMove(TShiftState, int X, int Y)
+{
+    if (!StrokeState.Drawing)
+        return;
+    if (frmPalitra->rb1->isChecked()) {
+        // The pencil: a segment from the last point, at the thickness shown now.
+        TCanvas &canvas = Image1->Canvas();
+        canvas.Pen().SetWidth(frmPalitra->tl->Value());
+        canvas.LineTo(X, Y);
+    }
+    if (frmPalitra->rb2->isChecked()) {
+        // The spray scatters 33 dots per move in the swatch colour, each offset
+        // by the difference of two draws below the radius, vertical first.
+        // The sums wrap in 32 bits, as a huge radius from an uncorrected field
+        // may need; such dots fall outside and are dropped.
+        const std::int32_t n = frmPalitra->tl2->Value();
+        TCanvas &canvas = Image1->Canvas();
+        for (int i = 0; i < 33; ++i) {
+            const ColorRef c = frmPalitra->sColor->BrushColor();
+            const std::uint32_t r1 = std::uint32_t(RandomBelow(n));
+            const std::uint32_t r2 = std::uint32_t(RandomBelow(n));
+            const std::int32_t y = std::int32_t(std::uint32_t(Y) + r1 - r2);
+            const std::uint32_t r3 = std::uint32_t(RandomBelow(n));
+            const std::uint32_t r4 = std::uint32_t(RandomBelow(n));
+            const std::int32_t x = std::int32_t(std::uint32_t(X) + r3 - r4);
+            canvas.SetPixel(x, y, c);
+        }
+    }
+}
 
-void TForm1::FormMouseUp(TMouseButton, TShiftState, int, int) {}
+void TForm1::FormMouseUp(TMouseButton, TShiftState, int, int)
+{
+    // A release of any button ends a stroke.
+    StrokeState.Drawing = false;
+}
 
 void TForm1::FormKeyPress(char16_t &Key)
 {
@@ -133,7 +185,12 @@ void TForm1::FormKeyPress(char16_t &Key)
     AboutBox->Show();
 }
 
-void TForm1::CancelMode() {}
+void TForm1::CancelMode()
+{
+    // Before an error box: the stroke in progress ends, as a release would
+    // end it, so that the pointer draws nothing once the box has gone.
+    StrokeState.Drawing = false;
+}
 
 void TForm1::resizeEvent(QResizeEvent *event)
 {

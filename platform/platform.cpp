@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #ifdef SKARVEL_X11
 #include <QtGui/qguiapplication_platform.h>
@@ -18,6 +19,9 @@
 #include "canvas/tcanvas.h"
 #include "canvas/tbitmap.h"
 #include "platform/image_bridge.h"
+#include "saving/save_rules.h"
+#include "shell/tapplication.h"
+#include "shell/tform.h"
 
 namespace platform {
 
@@ -178,6 +182,68 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
 
 void setSaveDialogHook(SaveDialogHook hook) { saveDialogHook() = std::move(hook); }
 
+namespace {
+
+// Puts the save dialog in its place when it is shown: centred horizontally on
+// the main window's monitor (the first monitor without a main window), with a
+// third of the free height above it. The outer size counts. A window manager
+// adds its frame only after the dialog is mapped, and Qt learns of it without
+// telling the dialog, so for a moment after showing it the placer looks for
+// the frame and places the dialog once more when it has appeared.
+class DialogPlacer : public QObject {
+public:
+    explicit DialogPlacer(QWidget *dialog) : dialog_(dialog)
+    {
+        dialog->installEventFilter(this);
+        frameWatch_.setInterval(10);
+        QObject::connect(&frameWatch_, &QTimer::timeout, this, [this] { checkFrame(); });
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == dialog_ && event->type() == QEvent::Show) {
+            place();
+            checks_ = 0;
+            frameWatch_.start();
+        }
+        return false;
+    }
+
+private:
+    void checkFrame()
+    {
+        const QSize frame = dialog_->frameGeometry().size();
+        const QSize client = dialog_->size();
+        const bool framed = frame != client && frame.width() >= client.width() && frame.height() >= client.height();
+        if (framed)
+            place();
+        if (framed || !dialog_->isVisible() || ++checks_ >= 200)
+            frameWatch_.stop();
+    }
+
+    void place()
+    {
+        QScreen *screen = nullptr;
+        if (const QWidget *main = Application ? Application->MainForm() : nullptr)
+            screen = main->screen();
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        const QRect m = screen->geometry();
+        const QSize outer = dialog_->frameGeometry().size();
+        const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
+                                                    outer.width(), outer.height());
+        dialog_->move(at.x, at.y);
+    }
+
+    QWidget *dialog_;
+    QTimer frameWatch_;
+    int checks_ = 0;
+};
+
+} // namespace
+
 std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
 {
     if (saveDialogHook())
@@ -192,10 +258,16 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
     QFileDialog dialog(nullptr, request.title, request.initialDir);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // No question before a file is replaced, and no extension of its own
+    // unless one is asked for.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setDefaultSuffix(request.defaultExt);
     dialog.setNameFilters(filters);
+    dialog.setSizeGripEnabled(true);
+    // Modal to every window of the program.
     dialog.setWindowModality(Qt::ApplicationModal);
+    DialogPlacer placer(&dialog);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -65,9 +65,12 @@ struct SaveDialogRequest {
     QString filter;      // "Label|pattern" pairs, as the window layout gives them
     QString initialDir;  // empty: the platform chooses
     QString fileName;    // offered as the initial name
+    QString defaultExt;  // appended by the dialog to a name without one; empty: nothing
 };
-// Shows the save dialog modally over all of the program's windows; the full
-// name the user accepted, or nothing when cancelled.
+// Shows the save dialog modally over all of the program's windows, centred
+// horizontally on the main window's monitor with a third of the free height
+// above it. It never asks before a file is replaced. Returns the full name the
+// user accepted, or nothing when the dialog was cancelled or closed.
 std::optional<QString> GetSaveFileName(const SaveDialogRequest &request);
 using SaveDialogHook = std::function<std::optional<QString>(const SaveDialogRequest &)>;
 void setSaveDialogHook(SaveDialogHook hook);

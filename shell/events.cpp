@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+
+#include "platform/native_pointer.h"
 
 TMouseButton mouseButtonOf(const QMouseEvent *event)
 {
@@ -47,14 +50,32 @@ int toDevice(qreal logical, qreal ratio)
         return std::numeric_limits<int>::max();
     return int(v);
 }
+
+// With a scale factor the window system's own position of the event is the
+// exact one; Qt's is rounded to whole logical pixels.
+std::optional<QPoint> exactDevicePosition(const QWidget *widget, const QMouseEvent *event)
+{
+    const qreal ratio = widget->devicePixelRatioF();
+    if (ratio == 1.0)
+        return std::nullopt;
+    const std::optional<QPoint> screen = platform::nativePointerPosition(event->globalPosition(), ratio, event->timestamp());
+    if (!screen)
+        return std::nullopt;
+    const QPoint origin = widget->mapToGlobal(QPoint(0, 0));
+    return QPoint(screen->x() - toDevice(origin.x(), ratio), screen->y() - toDevice(origin.y(), ratio));
+}
 } // namespace
 
 int devicePixelX(const QWidget *widget, const QMouseEvent *event)
 {
+    if (const std::optional<QPoint> p = exactDevicePosition(widget, event))
+        return p->x();
     return toDevice(event->position().x(), widget->devicePixelRatioF());
 }
 
 int devicePixelY(const QWidget *widget, const QMouseEvent *event)
 {
+    if (const std::optional<QPoint> p = exactDevicePosition(widget, event))
+        return p->y();
     return toDevice(event->position().y(), widget->devicePixelRatioF());
 }

@@ -14,6 +14,7 @@
 #include "About/about_box.h"
 #include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
+#include "platform/native_pointer.h"
 #include "platform/platform.h"
 #include "shell/tapplication.h"
 
@@ -87,6 +88,7 @@ int runProgram(int argc, char **argv)
         Application->SetTitle(QStringLiteral("Скарвел"));
         setDisplayPixelFormat(platform::displayPixelFormat());
         endOnTerminationSignals();
+        platform::watchNativePointer();
         const int showCommand = platform::launcherShowCommand(argc, argv);
 
         createForms();

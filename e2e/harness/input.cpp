@@ -208,6 +208,22 @@ void VirtualDisplay::release(int button)
 {
     XTestFakeButtonEvent(d->dpy, static_cast<unsigned>(button), False, CurrentTime);
     sync();
+    // A window manager's click-to-focus grab freezes the pointer on a press
+    // and replays the press to the program later, while the keyboard goes on:
+    // keys typed at once would overtake the click. The server has handled the
+    // release (and so delivered the click) once the button shows released.
+    const unsigned mask = button >= 1 && button <= 5 ? (Button1Mask << (button - 1)) : 0;
+    if (mask == 0)
+        return;
+    waitUntil(
+        [&] {
+            Window root, child;
+            int rootX, rootY, winX, winY;
+            unsigned state = 0;
+            XQueryPointer(d->dpy, DefaultRootWindow(d->dpy), &root, &child, &rootX, &rootY, &winX, &winY, &state);
+            return (state & mask) == 0;
+        },
+        2s, 1ms);
 }
 
 void VirtualDisplay::click(int x, int y, int button)

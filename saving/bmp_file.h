@@ -1,0 +1,51 @@
+#pragma once
+
+// Saving a picture bitmap as a BMP file on disk.
+
+#include <cstddef>
+#include <string>
+
+#include "saving/byte_output.h"
+
+class TBitmap;
+
+namespace bmp {
+
+// Saves the bitmap as a BMP file named `fileName` (UTF-8, as the user gave it),
+// replacing a file of that name without asking. The save is all or nothing:
+//  - the picture is converted first, so a conversion failure touches no file;
+//  - the bytes go into a new temporary file beside the target, which is
+//    renamed over the target only once every byte is written and the file
+//    is closed without an error;
+//  - on any failure the temporary file is removed and an existing target is
+//    left exactly as it was; the file in progress is closed in every case.
+// A name that refers to a symbolic link saves to the file it points to.
+//
+// Errors: EFCreateError "Cannot create file <fileName>" when the target cannot
+// be created or replaced (missing folder, no permission, an existing target
+// that may not be written, a folder or device of that name); EWriteError
+// "Stream write error" when a write stores fewer bytes than asked or closing
+// the file reports a failure; EInvalidGraphic / EOutOfResources from the conversion
+// (see bmp::convert).
+void saveToFile(TBitmap &bitmap, const std::string &fileName);
+
+// The output over an open file: writes until the whole block is stored or the
+// system refuses, and reports how much it stored. Exposed for tests.
+class FileOutput : public ByteOutput {
+public:
+#ifdef _WIN32
+    explicit FileOutput(void *handle) : handle_(handle) {}
+#else
+    explicit FileOutput(int fd) : fd_(fd) {}
+#endif
+    std::size_t write(const void *data, std::size_t count) override;
+
+private:
+#ifdef _WIN32
+    void *handle_;
+#else
+    int fd_;
+#endif
+};
+
+} // namespace bmp

@@ -1,0 +1,260 @@
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest/QtTest>
+
+#include "Palitra/palitra.h"
+#include "SkarvelKod/skarvel_kod.h"
+#include "SkarvelKod/timage.h"
+#include "canvas/tbitmap.h"
+#include "canvas/tcanvas.h"
+#include "platform/platform.h"
+#include "saving/bmp_writer.h"
+#include "saving/tests/bmp_reader.h"
+#include "saving/tsave_dialog.h"
+#include "shell/program.h"
+#include "shell/tests/widget_test.h"
+
+namespace {
+
+struct Box {
+    QString text, caption;
+};
+
+std::vector<std::uint8_t> fileBytes(const QString &path) { return testbmp::readFile(path.toStdString()); }
+
+// A click on "Сохранить как...": the command runs inside event dispatch,
+// where the shell catches its errors and shows them in the error box.
+void clickSaveAs()
+{
+    QTest::mouseClick(frmPalitra->SpeedButton2, Qt::LeftButton);
+}
+
+} // namespace
+
+class SaveCommandTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QList<Box> boxes;
+    QList<platform::SaveDialogRequest> requests;
+    std::optional<QString> answer;
+
+    TBitmap &picture() { return Form1->Image1->Picture.Bitmap(); }
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        shell::createForms();
+        QVERIFY(frmPalitra);
+        Form1->Show();
+        frmPalitra->Show();
+        QTRY_VERIFY(!Form1->Image1->Picture.Empty());
+        TCanvas &canvas = Form1->Image1->Canvas();
+        canvas.Pen().SetColor(clRed);
+        canvas.Pen().SetWidth(5);
+        canvas.MoveTo(10, 10);
+        canvas.LineTo(200, 120);
+    }
+
+    void init()
+    {
+        boxes.clear();
+        requests.clear();
+        platform::setMessageBoxHook([this](const QString &t, const QString &c, unsigned) {
+            boxes.append({t, c});
+            return platform::IDOK;
+        });
+        platform::setSaveDialogHook([this](const platform::SaveDialogRequest &r) {
+            requests.append(r);
+            return answer;
+        });
+    }
+
+    void cleanup()
+    {
+        platform::setMessageBoxHook({});
+        platform::setSaveDialogHook({});
+    }
+
+    void savesThePictureWithBmpAddedAndRemembersTheNameAsReturned()
+    {
+        const QString chosen = path(QStringLiteral("desk"));
+        answer = chosen;
+        TSaveDialog &dialog = *frmPalitra->SPD_Skarvel;
+        dialog.InitialDir = QStringLiteral("/somewhere"); // emptied before every showing
+        clickSaveAs();
+
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].title, QStringLiteral("Сохранить рисунок рабочего стола"));
+        QCOMPARE(requests[0].filter, QStringLiteral("Bitmaps (*.bmp)|*.bmp"));
+        QCOMPARE(requests[0].initialDir, QString());
+        QCOMPARE(requests[0].defaultExt, QString());
+        QVERIFY(boxes.isEmpty());
+
+        QVERIFY(QFileInfo::exists(chosen + QStringLiteral(".bmp")));
+        QVERIFY(!QFileInfo::exists(chosen));
+        const testbmp::Parsed parsed = testbmp::parse(fileBytes(chosen + QStringLiteral(".bmp")));
+        QCOMPARE(parsed.error, std::string());
+        QCOMPARE(parsed.width, picture().Width());
+        QCOMPARE(parsed.height, picture().Height());
+        QCOMPARE(int(parsed.bitCount), picture().BitsPerPixel());
+        QCOMPARE(parsed.at(100, 63), picture().Pixel(100, 63));
+        QCOMPARE(parsed.at(100, 63), clRed);
+
+        // The dialog keeps the name it returned, without ".bmp", and offers it
+        // next time; the next save replaces the file without a question.
+        QCOMPARE(dialog.FileName, chosen);
+        answer = chosen;
+        clickSaveAs();
+        QCOMPARE(requests.size(), 2);
+        QCOMPARE(requests[1].fileName, chosen);
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("desk.bmp")});
+    }
+
+    void namesWithAnExtensionAreKeptAsTheyAre_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("upper-case BMP") << QStringLiteral("upper.BMP");
+        QTest::newRow("other extension") << QStringLiteral("picture.png");
+        QTest::newRow("lone dot") << QStringLiteral("dot.");
+        QTest::newRow("Cyrillic with spaces") << QStringLiteral("Мой рабочий стол.bmp");
+    }
+    void namesWithAnExtensionAreKeptAsTheyAre()
+    {
+        QFETCH(QString, name);
+        answer = path(name);
+        clickSaveAs();
+        QVERIFY(boxes.isEmpty());
+        QVERIFY2(QFileInfo::exists(path(name)), qPrintable(name));
+        QCOMPARE(fileBytes(path(name)), bmp::encode(picture()));
+        QVERIFY(!QFileInfo::exists(path(name) + QStringLiteral(".bmp")));
+    }
+
+    void cancelWritesNothingShowsNothingAndKeepsTheName()
+    {
+        answer = path(QStringLiteral("kept"));
+        clickSaveAs();
+        const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        answer.reset();
+        clickSaveAs();
+        QCOMPARE(requests.size(), 2);
+        QCOMPARE(requests[1].fileName, path(QStringLiteral("kept")));
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(frmPalitra->SPD_Skarvel->FileName, path(QStringLiteral("kept")));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    }
+
+    void missingFolderShowsCannotCreateFileWithAFullStop()
+    {
+        const QString chosen = path(QStringLiteral("нет папки/x"));
+        answer = chosen;
+        clickSaveAs();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file ") + chosen + QStringLiteral(".bmp."));
+        QCOMPARE(boxes[0].caption, QStringLiteral("Скарвел"));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("нет папки"))));
+    }
+
+    void aSecondSaveWithoutDrawingDoesNotConvertAgain()
+    {
+        answer = path(QStringLiteral("first"));
+        clickSaveAs();
+        const int conversions = picture().Dib().conversions;
+        answer = path(QStringLiteral("second"));
+        clickSaveAs();
+        QCOMPARE(picture().Dib().conversions, conversions);
+        QCOMPARE(fileBytes(path(QStringLiteral("first.bmp"))), fileBytes(path(QStringLiteral("second.bmp"))));
+
+        Form1->Image1->Canvas().SetPixel(1, 1, clBlue);
+        answer = path(QStringLiteral("third"));
+        clickSaveAs();
+        QCOMPARE(picture().Dib().conversions, conversions + 1);
+        QCOMPARE(testbmp::parse(fileBytes(path(QStringLiteral("third.bmp")))).at(1, 1), picture().Pixel(1, 1));
+    }
+
+    // The platform's own dialog, without the test's hook. What it shows is
+    // noted while it is open and checked once it has closed, so that a
+    // failing check cannot leave the dialog waiting.
+    void realDialogIsPlacedModalAndAddsNothing()
+    {
+        platform::setSaveDialogHook({});
+        TSaveDialog &dialog = *frmPalitra->SPD_Skarvel;
+        const QString typed = path(QStringLiteral("набранное имя"));
+        dialog.FileName = path(QStringLiteral("offered"));
+
+        struct Seen {
+            bool found = false;
+            QString title, offered, suffix;
+            QStringList filters;
+            bool noOverwriteQuestion = false, save = false;
+            Qt::WindowModality modality = Qt::NonModal;
+            QPoint at, expected;
+        } seen;
+        whenDialogOpen([&](QFileDialog *fd) {
+            seen.found = true;
+            seen.title = fd->windowTitle();
+            seen.filters = fd->nameFilters();
+            seen.suffix = fd->defaultSuffix();
+            seen.noOverwriteQuestion = fd->testOption(QFileDialog::DontConfirmOverwrite);
+            seen.save = fd->acceptMode() == QFileDialog::AcceptSave;
+            seen.modality = fd->windowModality();
+            const QRect monitor = Form1->screen()->geometry();
+            const QSize outer = fd->frameGeometry().size();
+            seen.at = fd->frameGeometry().topLeft();
+            seen.expected = QPoint(monitor.x() + (monitor.width() - outer.width()) / 2,
+                                   monitor.y() + (monitor.height() - outer.height()) / 3);
+            auto *edit = fd->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            if (!edit) {
+                fd->reject();
+                return;
+            }
+            seen.offered = edit->text();
+            edit->setText(typed);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        const bool accepted = dialog.Execute();
+        QVERIFY(seen.found);
+        QCOMPARE(seen.title, QStringLiteral("Сохранить рисунок рабочего стола"));
+        QCOMPARE(seen.filters, QStringList{QStringLiteral("Bitmaps (*.bmp)")});
+        QCOMPARE(seen.suffix, QString());
+        QVERIFY(seen.noOverwriteQuestion);
+        QVERIFY(seen.save);
+        QCOMPARE(seen.modality, Qt::ApplicationModal);
+        QCOMPARE(seen.at, seen.expected);
+        QCOMPARE(seen.offered, QStringLiteral("offered"));
+        QVERIFY(accepted);
+        QCOMPARE(dialog.FileName, typed);
+
+        // Closed without a name: false, and the name stays.
+        whenDialogOpen([](QFileDialog *fd) { fd->reject(); });
+        QVERIFY(!dialog.Execute());
+        QCOMPARE(dialog.FileName, typed);
+    }
+
+private:
+    // Calls `f` once the real save dialog is up (gives up after ten seconds).
+    void whenDialogOpen(std::function<void(QFileDialog *)> f)
+    {
+        auto *poll = new QTimer(this);
+        auto tries = std::make_shared<int>(0);
+        connect(poll, &QTimer::timeout, this, [poll, tries, f] {
+            auto *fd = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (fd && fd->isVisible()) {
+                poll->deleteLater();
+                poll->stop();
+                f(fd);
+            } else if (++*tries > 1000) {
+                poll->stop();
+                poll->deleteLater();
+            }
+        });
+        poll->start(10);
+    }
+};
+
+SKARVEL_WIDGET_TEST_MAIN(SaveCommandTest)
+#include "save_command_widget_test.moc"
