@@ -3,6 +3,7 @@
 // open through the desktop's URL handler, and "Выход" ends the program.
 
 #include "harness/harness.h"
+#include "saving/tests/bmp_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@ const std::string surfaceTitle = "Скарвел";
 const std::string boxCaption = "Скарвел";
 const std::string aboutTitle = "О программе";
 const std::string optionsTitle = "Опции";
+const std::string saveDialogTitle = "Сохранить рисунок рабочего стола";
 
 // Points of the About window, from its client area's top-left corner: the
 // panel lies at (8, 8) and the lines at their places inside it.
@@ -31,8 +33,9 @@ constexpr Point webLine{8 + 88 + 4, 8 + 88 + 6};
 constexpr Point versionLine{8 + 88 + 3, 8 + 24 + 6};
 constexpr Point authorLine{8 + 88 + 3, 8 + 48 + 6};
 constexpr Point exitButton{16 + 265 / 2, 184 + 28 / 2};
-// "Закрыть окно" in the options window.
+// "Закрыть окно" and "Сохранить как..." in the options window.
 constexpr Point closeOptions{112 + 89 / 2, 272 + 22 / 2};
+constexpr Point saveAs{7 + 89 / 2, 272 + 22 / 2};
 
 Point at(const WindowInfo &w, Point p) { return {w.rect.x + p.x, w.rect.y + p.y}; }
 
@@ -286,7 +289,7 @@ TEST_F(WayOut, ClosingTheAboutWindowWhenNothingElseIsOpenEndsTheProgram)
     EXPECT_EQ(app->waitExit(), 0);
 }
 
-TEST_F(WayOut, TheOptionsWindowStaysOpenAndUsableAfterYes)
+TEST_F(WayOut, TheOptionsWindowStaysOpenAndItsSaveStillWritesThePicture)
 {
     display.click(display.width() / 2, display.height() / 2, RightButton);
     const WindowInfo options = display.findWindow(optionsTitle);
@@ -296,8 +299,32 @@ TEST_F(WayOut, TheOptionsWindowStaysOpenAndUsableAfterYes)
     ASSERT_TRUE(after && after->viewable());
     EXPECT_EQ(after->rect, options.rect);
 
-    // Its close command still works, and the About window stays.
-    display.click(options.rect.x + closeOptions.x, options.rect.y + closeOptions.y);
+    // "Сохранить как..." writes the frozen picture, not the desktop of now.
+    display.click(options.rect.x + saveAs.x, options.rect.y + saveAs.y);
+    display.findWindow(saveDialogTitle);
+    const std::filesystem::path saved = dir / "farewell.bmp";
+    display.typeText(saved.string() + "\n");
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(saved); })) << app->output();
+    EXPECT_TRUE(display.waitWindowGone(saveDialogTitle));
+    const testbmp::Parsed file = testbmp::parse(testbmp::readFile(saved.string()));
+    ASSERT_EQ(file.error, "");
+    ASSERT_EQ(file.width, display.width());
+    ASSERT_EQ(file.height, display.height());
+    for (const Point p : {Point{5, 5}, Point{700, 600}, Point{display.width() / 2, display.height() / 2}}) {
+        const Rgb c = expectedDesktopColor(Pattern::A, p.x, p.y);
+        EXPECT_EQ(file.at(p.x, p.y), makeColorRef(c.r, c.g, c.b)) << p;
+    }
+
+    // Its close command still works, and the About window stays. The frame
+    // of the closed dialog may linger over the button for a moment.
+    const Point close{options.rect.x + closeOptions.x, options.rect.y + closeOptions.y};
+    EXPECT_TRUE(waitUntil([&] {
+        for (const WindowInfo &w : display.topLevelWindows())
+            if (w.viewable() && !w.popup && w.frameRect.contains(close.x, close.y))
+                return w.id == options.id;
+        return false;
+    }));
+    display.click(close);
     EXPECT_TRUE(waitUntil([&] { return !display.windowInfo(options.id).value_or(WindowInfo{}).viewable(); }));
     EXPECT_TRUE(display.windowInfo(about.id).value_or(WindowInfo{}).viewable());
     EXPECT_TRUE(app->running());

@@ -14,6 +14,7 @@
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
+#include "saving/tests/bmp_reader.h"
 #include "shell/program.h"
 #include "shell/speed_button.h"
 #include "shell/tests/widget_test.h"
@@ -278,6 +279,22 @@ private slots:
         QVERIFY(pictureBytes() == before);
         QVERIFY(frmPalitra->isVisible());
         QVERIFY(optionsState() == options);
+
+        // Its save still writes the picture.
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("after-yes.bmp"));
+        platform::setSaveDialogHook([name](const platform::SaveDialogRequest &) { return std::optional<QString>(name); });
+        frmPalitra->SpeedButton2Click();
+        platform::setSaveDialogHook({});
+        QVERIFY(QFile::exists(name));
+        const testbmp::Parsed file = testbmp::parse(testbmp::readFile(name.toStdString()));
+        QCOMPARE(QString::fromStdString(file.error), QString());
+        const TBitmap &picture = Form1->Image1->Picture.Bitmap();
+        QCOMPARE(file.width, picture.Width());
+        QCOMPARE(file.height, picture.Height());
+        QCOMPARE(file.at(20, 15), picture.Pixel(20, 15)); // on the line drawn before the No
+        QCOMPARE(file.at(picture.Width() - 1, picture.Height() - 1), picture.Pixel(picture.Width() - 1, picture.Height() - 1));
+        QVERIFY(boxes.size() == 1); // no error box
     }
 
     void keepsItsPlaceAfterTheFirstShowing()
