@@ -237,9 +237,11 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
 
     FileOutput output(temp.fd);
     saveToStream(bitmap, output);
-    // A failure the system reports only when the file is closed (a network
-    // file system's full disk) is a failed write too.
-    if (!temp.close())
+    // The bytes reach the disk before the name moves over to them, so that a
+    // power cut right after a save leaves the old file or the new one, never
+    // a short one. A failure the system reports only now or when the file is
+    // closed (a network file system's full disk) is a failed write too.
+    if (::fsync(temp.fd) != 0 || !temp.close())
         throw EWriteError();
     if (::rename(temp.path.c_str(), target.c_str()) != 0)
         cannotCreate(fileName);
