@@ -9,6 +9,7 @@
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
+#include "About/about_box.h"
 #include "SkarvelKod/random_below.h"
 #include "SkarvelKod/timage.h"
 #include "shell/tapplication.h"
@@ -170,7 +171,19 @@ void TForm1::FormMouseUp(TMouseButton, TShiftState, int, int)
     StrokeState.Drawing = false;
 }
 
-void TForm1::FormKeyPress(char16_t &) {}
+void TForm1::FormKeyPress(char16_t &Key)
+{
+    // Escape is the way out, through a question and the About window.
+    if (Key != 27)
+        return;
+    if (platform::MessageBox(QStringLiteral("Вы действительно хотите покинуть программу?"), QStringLiteral("Скарвел"),
+                             platform::MB_YESNO) != platform::IDYES)
+        return;
+    // Nothing is saved or asked: the picture and the tool settings stay as
+    // they are, and the options window stays open if it is.
+    Form1->Hide();
+    AboutBox->Show();
+}
 
 void TForm1::CancelMode()
 {

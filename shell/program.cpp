@@ -1,5 +1,6 @@
 #include "shell/program.h"
 
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "About/about_box.h"
 #include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "platform/native_pointer.h"
@@ -65,7 +67,11 @@ void setStartupHook(std::function<void()> hook) { startupHook() = std::move(hook
 
 void createForms()
 {
+    // The program icon MAINICON; every window without an icon of its own
+    // (none has one) shows it, and so does the task bar.
+    Application->setWindowIcon(QIcon(QStringLiteral(":/main_icon.ico")));
     Application->CreateForm(Form1);
+    Application->CreateForm(AboutBox);
     Application->CreateForm(frmPalitra);
 }
 
