@@ -316,17 +316,3 @@ void TAboutBox::watchForFrame()
         frameWatch_->stop();
     }
 }
-
-void TAboutBox::closeEvent(QCloseEvent *event)
-{
-    TForm::closeEvent(event);
-    if (!event->isAccepted() || !Application)
-        return;
-    // Once no window of the program is left to see, nothing could show one
-    // again: the program ends as "Выход" ends it.
-    for (const QPointer<TForm> &form : Application->Forms())
-        if (form && form != this && form->isVisible())
-            return;
-    if (Form1)
-        Form1->Close();
-}

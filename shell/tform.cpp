@@ -1,6 +1,7 @@
 #include "shell/tform.h"
 
 #include <QCloseEvent>
+#include <QPointer>
 
 #include "shell/tapplication.h"
 
@@ -34,7 +35,19 @@ void TForm::closeEvent(QCloseEvent *event)
 {
     // Accepting the event hides the window; on the main window the program
     // ends as well.
-    if (IsMainForm())
-        Application->Terminate();
     event->accept();
+    if (!Application)
+        return;
+    if (IsMainForm()) {
+        Application->Terminate();
+        return;
+    }
+    // Once the surface has been left, nothing can show a window again: when
+    // a close request hides the last visible window of the program, the
+    // program ends as a close of the main window (or "Выход") ends it,
+    // instead of running on unseen.
+    for (const QPointer<TForm> &form : Application->Forms())
+        if (form && form != this && form->isVisible())
+            return;
+    Application->Terminate();
 }

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "About/about_box.h"
+#include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
 #include "canvas/errors.h"
@@ -126,6 +128,20 @@ private slots:
         other.Close();
         QVERIFY(!other.isVisible());
         QVERIFY(!Application->Terminated());
+    }
+
+    // Last: it ends the (test) program's loop.
+    void closingTheLastVisibleWindowAfterTheSurfaceWasLeftEndsTheProgram()
+    {
+        // The surface has been left; the About and the options window are up.
+        Form1->Hide();
+        AboutBox->Show();
+        frmPalitra->Show();
+        AboutBox->close(); // a close request: the options window is still there
+        QVERIFY(!AboutBox->isVisible());
+        QVERIFY(!Application->Terminated());
+        frmPalitra->close(); // nothing could ever show a window again
+        QVERIFY(Application->Terminated());
     }
 };
 
