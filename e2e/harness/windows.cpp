@@ -312,3 +312,16 @@ void VirtualDisplay::activateWindow(const WindowInfo &window, Milliseconds timeo
 }
 
 } // namespace e2e
+
+namespace e2e {
+
+WindowId VirtualDisplay::frameAt(int x, int y) const
+{
+    sync();
+    Window child = None;
+    int wx = 0, wy = 0;
+    XTranslateCoordinates(d->dpy, d->root, d->root, x, y, &wx, &wy, &child);
+    return child == None ? 0 : child;
+}
+
+} // namespace e2e
