@@ -202,10 +202,15 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == dialog_ && event->type() == QEvent::Show) {
+        if (watched != dialog_)
+            return false;
+        if (event->type() == QEvent::Show) {
             place();
             checks_ = 0;
             frameWatch_.start();
+        } else if (event->type() == QEvent::Resize && frameWatch_.isActive()) {
+            // The dialog may still settle its size just after it is shown.
+            checks_ = 0;
         }
         return false;
     }
@@ -219,7 +224,10 @@ private:
         const bool inPlace = dialog_->frameGeometry().topLeft() == target();
         if (!inPlace)
             place();
-        if ((framed && inPlace) || !dialog_->isVisible() || ++checks_ >= 500)
+        // Settled: framed and in place for a while (the last size change
+        // restarts the count), or given up after a few seconds.
+        const bool settled = framed && inPlace && checks_ >= 30;
+        if (settled || !dialog_->isVisible() || ++checks_ >= 500)
             frameWatch_.stop();
     }
 

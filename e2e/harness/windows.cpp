@@ -191,9 +191,12 @@ WindowInfo VirtualDisplay::findWindow(const std::string &title, Milliseconds tim
     waitUntil(
         [&] {
             last = topLevelWindows();
+            // Under a window manager a window counts once it has its frame,
+            // so that its frame rectangle and position are the final ones.
             for (bool popups : {false, true})
                 for (const WindowInfo &w : last)
-                    if (w.viewable() && w.popup == popups && w.title == title) {
+                    if (w.viewable() && w.popup == popups && w.title == title &&
+                        (popups || !hasWindowManager() || w.frame != w.id)) {
                         found = w;
                         return true;
                     }
