@@ -25,7 +25,7 @@ namespace {
 enum class Kind { SpeedButton, Shape, Label, ScrollBar, GroupBox, Glyph, SpinEdit, RadioButton };
 
 // A font of the layout; an empty family inherits the parent's font.
-struct FontSpec {
+struct FontLook {
     const char *family = nullptr;
     int pixelSize = 0;
     bool bold = false;
@@ -42,7 +42,7 @@ struct ControlRow {
     const char *parent; // nullptr: the window itself
     QRect geometry;
     const char *text = nullptr;
-    FontSpec font = {};
+    FontLook font = {};
     const char *hint = nullptr; // not null: the control shows its own hint
     int tabOrder = -1;
     Handler event = nullptr;    // OnClick, or OnChange for a slider
@@ -55,8 +55,8 @@ struct ControlRow {
     const char *glyph = nullptr;
 };
 
-const FontSpec windowFont{"MS Sans Serif", 11, false, clBlack};
-const FontSpec buttonFont{"MS Sans Serif", 11, false, clBlue};
+const FontLook windowFont{"MS Sans Serif", 11, false, clBlack};
+const FontLook buttonFont{"MS Sans Serif", 11, false, clBlue};
 
 // The window, control by control, in creation order (also the painting order).
 const ControlRow windowLayout[] = {
@@ -103,11 +103,11 @@ const ControlRow windowLayout[] = {
      .event = &TfrmPalitra::rb3Click},
 };
 
-QFont fontOf(const FontSpec &spec)
+QFont fontOf(const FontLook &look)
 {
-    QFont font{QString::fromUtf8(spec.family)};
-    font.setPixelSize(spec.pixelSize);
-    font.setBold(spec.bold);
+    QFont font{QString::fromUtf8(look.family)};
+    font.setPixelSize(look.pixelSize);
+    font.setBold(look.bold);
     return font;
 }
 
@@ -123,16 +123,16 @@ void fitCaption(QWidget *widget, const QString &text, int width)
     widget->setFont(font);
 }
 
-void applyFont(QWidget *widget, const FontSpec &spec)
+void applyFont(QWidget *widget, const FontLook &look)
 {
-    if (!spec.family)
+    if (!look.family)
         return;
-    widget->setFont(fontOf(spec));
+    widget->setFont(fontOf(look));
     // A disabled control keeps the platform's greyed text.
     QPalette palette = widget->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, toQColor(spec.colour));
-        palette.setColor(group, QPalette::Text, toQColor(spec.colour));
+        palette.setColor(group, QPalette::WindowText, toQColor(look.colour));
+        palette.setColor(group, QPalette::Text, toQColor(look.colour));
     }
     widget->setPalette(palette);
 }
