@@ -50,6 +50,23 @@ inline int lowBit(std::uint32_t m)
     return s;
 }
 
+// A field of `max` steps widened to 8 bits.
+inline ColorRef expand(std::uint32_t v, std::uint32_t max) { return ColorRef(max ? (v * 255 + max / 2) / max : 0); }
+
+// A pixel stored under BI_BITFIELDS masks: each field is kept (for the tests
+// that check the raw fields) and widened to 8 bits.
+inline ColorRef fromMasks(Parsed &p, std::uint32_t v)
+{
+    std::uint32_t comp[3];
+    for (int i = 0; i < 3; ++i) {
+        comp[i] = (v & p.masks[i]) >> lowBit(p.masks[i]);
+        p.fields[i].push_back(comp[i]);
+    }
+    return makeColorRef(std::uint8_t(expand(comp[0], p.masks[0] >> lowBit(p.masks[0]))),
+                        std::uint8_t(expand(comp[1], p.masks[1] >> lowBit(p.masks[1]))),
+                        std::uint8_t(expand(comp[2], p.masks[2] >> lowBit(p.masks[2]))));
+}
+
 inline Parsed parse(const std::vector<std::uint8_t> &b)
 {
     Parsed p;
@@ -120,7 +137,6 @@ inline Parsed parse(const std::vector<std::uint8_t> &b)
         return p;
     }
 
-    auto expand = [](std::uint32_t v, std::uint32_t max) { return ColorRef(max ? (v * 255 + max / 2) / max : 0); };
     p.pixels.resize(std::size_t(p.width) * std::size_t(p.height));
     for (int y = 0; y < p.height; ++y) {
         // The first stored row is the bottom one.
@@ -131,28 +147,14 @@ inline Parsed parse(const std::vector<std::uint8_t> &b)
                 const std::size_t px = row + std::size_t(x) * (p.bitCount / 8);
                 if (p.compression == 3) {
                     const std::uint32_t v = le(b, px, 4);
-                    std::uint32_t comp[3];
-                    for (int i = 0; i < 3; ++i) {
-                        comp[i] = (v & p.masks[i]) >> lowBit(p.masks[i]);
-                        p.fields[i].push_back(comp[i]);
-                    }
-                    c = makeColorRef(std::uint8_t(expand(comp[0], p.masks[0] >> lowBit(p.masks[0]))),
-                                     std::uint8_t(expand(comp[1], p.masks[1] >> lowBit(p.masks[1]))),
-                                     std::uint8_t(expand(comp[2], p.masks[2] >> lowBit(p.masks[2]))));
+                    c = fromMasks(p, v);
                 } else {
                     c = makeColorRef(b[px + 2], b[px + 1], b[px]);
                 }
             } else if (p.bitCount == 16) {
                 const std::uint32_t v = le(b, row + std::size_t(x) * 2, 2);
                 if (p.compression == 3) {
-                    std::uint32_t comp[3];
-                    for (int i = 0; i < 3; ++i) {
-                        comp[i] = (v & p.masks[i]) >> lowBit(p.masks[i]);
-                        p.fields[i].push_back(comp[i]);
-                    }
-                    c = makeColorRef(std::uint8_t(expand(comp[0], p.masks[0] >> lowBit(p.masks[0]))),
-                                     std::uint8_t(expand(comp[1], p.masks[1] >> lowBit(p.masks[1]))),
-                                     std::uint8_t(expand(comp[2], p.masks[2] >> lowBit(p.masks[2]))));
+                    c = fromMasks(p, v);
                 } else {
                     // 5-5-5, each component widened by repeating its top bits.
                     const std::uint32_t r = (v >> 10) & 31, g = (v >> 5) & 31, bl = v & 31;
