@@ -105,6 +105,7 @@ void TForm1::Timer1Timer()
     // Nothing needs the copy or the reading any more.
     snapshotBitmap.reset();
     Image1->SetBackdrop(nullptr);
+    platform::forgetScreenReading();
 }
 
 void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int X, int Y)

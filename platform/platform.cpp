@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 
 #ifdef SKARVEL_X11
 #include <QtGui/qguiapplication_platform.h>
@@ -20,9 +19,6 @@
 #include "canvas/tbitmap.h"
 #include "platform/image_bridge.h"
 #include "platform/window_placement.h"
-#include "saving/save_rules.h"
-#include "shell/tapplication.h"
-#include "shell/tform.h"
 
 namespace platform {
 
@@ -121,6 +117,8 @@ bool readScreenBeforeMapping()
 
 const QImage &screenReading() { return reading(); }
 
+void forgetScreenReading() { reading() = QImage(); }
+
 struct ScreenContext {
     QImage image;
 };
@@ -207,21 +205,8 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
     dialog.setSizeGripEnabled(true);
     // Modal to every window of the program.
     dialog.setWindowModality(Qt::ApplicationModal);
-    // Centred horizontally on the main window's monitor (the first monitor
-    // without a main window), with a third of the free height above it.
-    placeOnShow(&dialog, [](const QSize &outer) {
-        QScreen *screen = nullptr;
-        if (const QWidget *main = Application ? Application->MainForm() : nullptr)
-            screen = main->screen();
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return QPoint();
-        const QRect m = screen->geometry();
-        const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
-                                                    outer.width(), outer.height());
-        return QPoint(at.x, at.y);
-    });
+    if (request.place)
+        placeOnShow(&dialog, request.place);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

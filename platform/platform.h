@@ -7,7 +7,9 @@
 // through replaceable hooks so that widget tests can answer them.
 
 #include <QImage>
+#include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -36,6 +38,8 @@ PixelFormat displayPixelFormat();
 bool readScreenBeforeMapping();
 // The reading taken by readScreenBeforeMapping, or a null image.
 const QImage &screenReading();
+// Lets the reading go once nothing needs it any more.
+void forgetScreenReading();
 
 // The whole-screen drawing context, held only around a block copy.
 struct ScreenContext;
@@ -65,6 +69,9 @@ struct SaveDialogRequest {
     QString filter;      // "Label|pattern" pairs, as the window layout gives them
     QString initialDir;  // empty: the platform chooses
     QString fileName;    // offered as the initial name
+    // Where the dialog's outer top-left corner goes for its outer size; the
+    // platform's choice when empty.
+    std::function<QPoint(const QSize &outer)> place;
     QString defaultExt;  // appended by the dialog to a name without one; empty: nothing
 };
 // Shows the save dialog modally over all of the program's windows, centred

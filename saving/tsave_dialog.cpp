@@ -2,9 +2,13 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QWidget>
 
 #include "platform/platform.h"
+#include "saving/save_rules.h"
+#include "shell/tapplication.h"
+#include "shell/tform.h"
 
 bool TSaveDialog::Execute()
 {
@@ -14,6 +18,21 @@ bool TSaveDialog::Execute()
     request.initialDir = InitialDir;
     request.fileName = FileName;
     request.defaultExt = DefaultExt;
+    // Centred horizontally on the main window's monitor (the first monitor
+    // without a main window), with a third of the free height above it.
+    request.place = [](const QSize &outer) {
+        QScreen *screen = nullptr;
+        if (const QWidget *main = Application ? Application->MainForm() : nullptr)
+            screen = main->screen();
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return QPoint();
+        const QRect m = screen->geometry();
+        const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
+                                                    outer.width(), outer.height());
+        return QPoint(at.x, at.y);
+    };
 
     // The dialog is modal to all of the program's windows; whichever window
     // was active gets the focus back afterwards.
