@@ -15,6 +15,7 @@
 #include "SkarvelKod/skarvel_kod.h"
 #include "canvas/errors.h"
 #include "platform/platform.h"
+#include "platform/window_placement.h"
 #include "shell/speed_button.h"
 #include "shell/tapplication.h"
 
@@ -136,6 +137,16 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent)
     QFile logo(QStringLiteral(":/about_logo.jpg"));
     if (logo.open(QIODevice::ReadOnly))
         LoadLogo(logo.readAll());
+
+    // Centred on the screen, frame included, when it is first shown; after
+    // that it keeps its place.
+    platform::placeOnShow(this, [](const QSize &outer) {
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return QPoint();
+        const QRect area = screen->geometry();
+        return QPoint(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+    });
 }
 
 TAboutBox::~TAboutBox() { delete links_; }
@@ -269,50 +280,3 @@ void TAboutBox::mouseMoveEvent(QMouseEvent *event)
     Panel1MouseMove(shiftStateOf(event), int(event->position().x()), int(event->position().y()));
 }
 
-QMargins TAboutBox::frameMargins() const
-{
-    const QWindow *window = windowHandle();
-    return window ? window->frameMargins() : QMargins();
-}
-
-void TAboutBox::centreOnScreen()
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // The frame is centred; the client area is placed inside it, which does
-    // not depend on how the window system interprets a frame position.
-    const QRect area = screen->geometry();
-    const QMargins m = frameMargins();
-    const int outerWidth = width() + m.left() + m.right(), outerHeight = height() + m.top() + m.bottom();
-    setGeometry(area.x() + (area.width() - outerWidth) / 2 + m.left(),
-                area.y() + (area.height() - outerHeight) / 2 + m.top(), width(), height());
-}
-
-void TAboutBox::showEvent(QShowEvent *event)
-{
-    if (!placed_) {
-        placed_ = true;
-        centreOnScreen();
-        // A window manager adds its frame only after the window is mapped:
-        // centre again, once, as soon as the frame's size is known. Without
-        // a window manager there is no frame and the first place stands.
-        frameChecks_ = 0;
-        frameWatch_ = new QTimer(this);
-        frameWatch_->setInterval(20);
-        connect(frameWatch_, &QTimer::timeout, this, &TAboutBox::watchForFrame);
-        frameWatch_->start();
-    }
-    TForm::showEvent(event);
-}
-
-void TAboutBox::watchForFrame()
-{
-    constexpr int giveUpAfter = 150; // checks, 3 seconds
-    if (isVisible() && !frameMargins().isNull()) {
-        centreOnScreen();
-        frameWatch_->stop();
-    } else if (++frameChecks_ >= giveUpAfter) {
-        frameWatch_->stop();
-    }
-}

@@ -57,21 +57,14 @@ public:
     bool LoadLogo(const QByteArray &jpeg);
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     class Links;
     void build();
     void bind();
-    QMargins frameMargins() const;
-    void centreOnScreen();
-    void watchForFrame();
 
     Links *links_ = nullptr;
-    bool placed_ = false; // shown (and centred) once
-    QTimer *frameWatch_ = nullptr;
-    int frameChecks_ = 0;
 };
 
 extern TAboutBox *AboutBox;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "harness/harness.h"
 
 #include <X11/keysym.h>
@@ -28,10 +30,17 @@ struct OptionsRun {
             throw Error("the surface did not appear");
     }
 
+    // Returns once the window is on the screen with its content drawn, as a
+    // person would wait before using it.
     WindowInfo open(int button)
     {
         display.click(600, 500, button);
-        return display.findWindow("Опции");
+        const WindowInfo w = display.findWindow("Опции");
+        waitUntil([&] {
+            const Rgb c = display.pixel(w.rect.x + 10, w.rect.y + 10);
+            return std::abs(c.r - 207) < 8 && std::abs(c.g - 205) < 8 && std::abs(c.b - 173) < 8;
+        });
+        return w;
     }
 
     // A point of the window's client area, in screen coordinates.
@@ -82,13 +91,32 @@ TEST(OptionsWindow, RightAndMiddleClicksOpenItAtItsPlaceAndAltF4HidesIt)
 TEST(OptionsWindow, ComesBackWhereTheUserLeftIt)
 {
     OptionsRun run;
-    const WindowInfo first = run.open(RightButton);
-    const Point title{first.rect.x + 60, (first.frameRect.y + first.rect.y) / 2};
-    run.display.drag(title, {title.x + 120, title.y + 80});
+    WindowInfo first = run.open(RightButton);
+    // Where the window manager put it first: its designed place.
     ASSERT_TRUE(waitUntil([&] {
-        const auto now = run.display.windowInfo(first.id);
-        return now && now->frameRect.x == first.frameRect.x + 120 && now->frameRect.y == first.frameRect.y + 80;
-    })) << *run.display.windowInfo(first.id);
+        first = run.display.windowInfo(first.id).value_or(first);
+        return first.frameRect.x == 152 && first.frameRect.y == 120;
+    })) << first;
+    // Dragged by its title bar; the button is let go once the window has
+    // followed, as a person lets go. Moving it is the window manager's work,
+    // not the program's; a loaded machine's openbox now and then misses the
+    // start of a drag, and then, like a person, the test drags once more.
+    const Point title{first.rect.x + 60, (first.frameRect.y + first.rect.y) / 2};
+    bool followed = false;
+    for (int attempt = 0; attempt < 3 && !followed; ++attempt) {
+        run.display.moveTo(title);
+        run.display.press();
+        for (int i = 1; i <= 10; ++i)
+            run.display.moveTo(title.x + 12 * i, title.y + 8 * i);
+        followed = waitUntil(
+            [&] {
+                const auto now = run.display.windowInfo(first.id);
+                return now && now->frameRect.x == first.frameRect.x + 120 && now->frameRect.y == first.frameRect.y + 80;
+            },
+            3s);
+        run.display.release();
+    }
+    ASSERT_TRUE(followed) << *run.display.windowInfo(first.id);
     run.display.key(XK_F4, AltModifier);
     ASSERT_TRUE(run.display.waitWindowGone("Опции"));
 

@@ -39,10 +39,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const std::string surfaceTitle = "Скарвел";
-const std::string optionsTitle = "Опции";
-const std::string dialogTitle = "Сохранить рисунок рабочего стола";
-
 // More places in the options window's client area.
 constexpr Point thicknessUp{166, 218}; // tl's arrows
 constexpr Point thicknessDown{166, 226};
@@ -337,21 +333,21 @@ private:
         optionsUp_ = true;
     }
 
-    // Waits until the options window is the topmost window at p (the frame
-    // of a dialog that has just closed may linger over it for a moment). A
-    // hint over the place goes once the pointer leaves its control.
+    // Waits until a click at p reaches the options window: the frame of a
+    // dialog that has just closed may linger over it for a moment, and a
+    // hint may cover the place; a hint goes once the pointer leaves its
+    // control.
     void optionsOnTopAt(Point p)
     {
         bool movedAway = false;
         const bool onTop = waitUntil([&] {
-            for (const WindowInfo &w : display.topLevelWindows())
-                if (w.viewable() && w.frameRect.contains(p.x, p.y)) {
-                    if (w.popup && !movedAway) {
-                        move(at(options_, quietPlace));
-                        movedAway = true;
-                    }
-                    return w.id == options_.id;
-                }
+            const std::optional<WindowInfo> now = display.windowInfo(options_.id);
+            if (now && now->viewable() && display.frameAt(p.x, p.y) == now->frame)
+                return true;
+            if (!movedAway) {
+                move(at(options_, quietPlace));
+                movedAway = true;
+            }
             return false;
         });
         if (!onTop)
@@ -661,14 +657,14 @@ private:
     void save()
     {
         clickOptions(options::saveButton);
-        const WindowInfo dialog = display.findWindow(dialogTitle);
+        const WindowInfo dialog = display.findWindow(saveDialogTitle);
         // A person types once the dialog has the keyboard.
         if (!waitUntil([&] { return display.focusedWindow() == dialog.id; }))
             fail("the save dialog did not get the keyboard focus");
 
         if (rssFirstSave_ >= 0 && chance(12)) {
             key(XK_Escape);
-            if (!display.waitWindowGone(dialogTitle))
+            if (!display.waitWindowGone(saveDialogTitle))
                 fail("the save dialog stayed after Escape");
             ++cancels_;
             log("save dialog cancelled");
@@ -710,15 +706,15 @@ private:
             key(XK_Return);
             if (waitUntil(saved, 3s))
                 break;
-            if (attempt == 3 || display.windowsWithTitle(dialogTitle).empty() ||
-                !display.windowsWithTitle(dialogTitle).front().viewable()) {
+            if (attempt == 3 || display.windowsWithTitle(saveDialogTitle).empty() ||
+                !display.windowsWithTitle(saveDialogTitle).front().viewable()) {
                 if (waitUntil(saved))
                     break;
                 fail("no file " + target.string() + " after saving");
             }
             ++secondReturns_;
         }
-        if (!display.waitWindowGone(dialogTitle))
+        if (!display.waitWindowGone(saveDialogTitle))
             fail("the save dialog stayed after saving");
         if (!overwrite)
             savedFiles_.push_back(target);

@@ -4,10 +4,10 @@
 // it on a known desktop, open the options window, find its controls where
 // its layout puts them.
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <initializer_list>
+#include <optional>
 
 #include "harness/harness.h"
 
@@ -30,6 +30,17 @@ constexpr Point line{144, 192};         // rb3
 constexpr Point thickness{142, 223};    // tl's text
 constexpr Point radius{86, 246};        // tl2's text
 } // namespace options
+
+// Places in the About window's client area.
+namespace about {
+constexpr Point exitButton{148, 198};   // "Выход"
+} // namespace about
+
+// Window titles.
+inline const std::string surfaceTitle = "Скарвел";
+inline const std::string optionsTitle = "Опции";
+inline const std::string aboutTitle = "О программе";
+inline const std::string saveDialogTitle = "Сохранить рисунок рабочего стола";
 
 // The top-left corner of a w x h area of the screen, starting the search at
 // `from` and going right then down, where the desktop pattern has none of the
@@ -56,14 +67,20 @@ struct SkarvelRun {
     Program app;
     WindowInfo surface;
 
-    explicit SkarvelRun(DisplayOptions displayOptions = {}, ProgramOptions programOptions = {})
+    // The desktop shows pattern A, or the given picture, when the program
+    // starts; returns once the surface covers the screen showing it.
+    explicit SkarvelRun(DisplayOptions displayOptions = {}, ProgramOptions programOptions = {},
+                        std::optional<Image> desktop = std::nullopt)
         : display(displayOptions),
-          app((display.paintDesktop(Pattern::A), display), SKARVEL_PATH, std::move(programOptions))
+          app((desktop ? display.paintDesktop(*desktop) : display.paintDesktop(Pattern::A), display), SKARVEL_PATH,
+              std::move(programOptions))
     {
         const bool up = waitUntil([&] {
-            for (const WindowInfo &w : display.windowsWithTitle("Скарвел"))
+            for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
                 if (w.viewable() && w.rect == display.screenRect()) {
                     surface = w;
+                    if (desktop)
+                        return display.grab() == *desktop;
                     return display.compareDesktop(Pattern::A, display.screenRect()).matches();
                 }
             return false;
@@ -144,12 +161,81 @@ struct SkarvelRun {
                std::abs(a.b - b.b) <= tolerance;
     }
 
-    // "Закрыть окно", and wait until the window has gone.
+    // "Закрыть окно", and wait until the window has gone. A person clicks
+    // it once nothing else (a closing dialog's frame) is in front of it.
     void closeOptions(const WindowInfo &w)
     {
-        click(w, options::closeButton);
-        if (!display.waitWindowGone("Опции"))
+        const Point button = at(w, options::closeButton);
+        // (The window's frame as it is now: the window manager frames a
+        // window anew each time it is shown.)
+        const bool onTop = waitUntil([&] {
+            const std::optional<WindowInfo> now = display.windowInfo(w.id);
+            return now && display.frameAt(button.x, button.y) == now->frame;
+        });
+        if (!onTop)
+            throw Error("the options window is not in front");
+        display.click(button);
+        if (!display.waitWindowGone(optionsTitle))
             throw Error("the options window did not close");
+    }
+
+    // "Сохранить как..." in the options window, the name typed into the real
+    // dialog, Return; returns once the file (the name, with ".bmp" when it
+    // has no extension) has appeared.
+    std::filesystem::path saveAs(const WindowInfo &w, const std::filesystem::path &typed)
+    {
+        click(w, options::saveButton);
+        const WindowInfo dialog = display.findWindow(saveDialogTitle);
+        // A person starts typing once the dialog has the keyboard.
+        if (!waitUntil([&] { return display.focusedWindow() == dialog.id; }))
+            throw Error("the save dialog did not get the keyboard focus");
+        display.typeText(typed.string() + "\n");
+        std::filesystem::path saved = typed;
+        if (!typed.has_extension())
+            saved += ".bmp";
+        if (!waitUntil([&] { return std::filesystem::exists(saved); }) || !display.waitWindowGone(saveDialogTitle))
+            throw Error("the picture was not saved as " + saved.string() + ": " + app.output());
+        return saved;
+    }
+
+    // Escape on the surface, Yes (Return, the default) to the question; returns
+    // the About window once it is on the screen.
+    WindowInfo leaveSurface()
+    {
+        display.activateWindow(surface);
+        display.key(XK_Escape);
+        WindowInfo box;
+        const bool asked = waitUntil([&] {
+            for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
+                if (w.viewable() && w.id != surface.id) {
+                    box = w;
+                    return true;
+                }
+            return false;
+        });
+        if (!asked)
+            throw Error("Escape did not ask before leaving");
+        if (!waitUntil([&] { return display.focusedWindow() == box.id; }))
+            throw Error("the question did not get the keyboard focus");
+        display.key(XK_Return);
+        WindowInfo about = display.findWindow(aboutTitle);
+        // It is centred on the screen, frame included, once the window
+        // manager's frame is there; a person points at it after that.
+        const bool centred = waitUntil([&] {
+            about = display.windowInfo(about.id).value_or(about);
+            return about.frameRect.x == (display.width() - about.frameRect.width) / 2 &&
+                   about.frameRect.y == (display.height() - about.frameRect.height) / 2;
+        });
+        if (!centred)
+            throw Error("the About window is not centred on the screen");
+        return about;
+    }
+
+    // "Выход" in the About window; returns the program's exit code.
+    std::optional<int> exitFromAbout(const WindowInfo &about)
+    {
+        click(about, about::exitButton);
+        return app.waitExit();
     }
 
     Rgb pixel(Point p) const { return display.pixel(p.x, p.y); }

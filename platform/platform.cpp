@@ -19,6 +19,7 @@
 #include "canvas/tcanvas.h"
 #include "canvas/tbitmap.h"
 #include "platform/image_bridge.h"
+#include "platform/window_placement.h"
 #include "saving/save_rules.h"
 #include "shell/tapplication.h"
 #include "shell/tform.h"
@@ -182,71 +183,6 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
 
 void setSaveDialogHook(SaveDialogHook hook) { saveDialogHook() = std::move(hook); }
 
-namespace {
-
-// Puts the save dialog in its place when it is shown: centred horizontally on
-// the main window's monitor (the first monitor without a main window), with a
-// third of the free height above it. The outer size counts. A window manager
-// adds its frame only after the dialog is mapped, and Qt learns of it without
-// telling the dialog, so for a while after showing it the placer checks the
-// outer rectangle and moves the dialog again until it sits in its place with
-// its frame.
-class DialogPlacer : public QObject {
-public:
-    explicit DialogPlacer(QWidget *dialog) : dialog_(dialog)
-    {
-        dialog->installEventFilter(this);
-        frameWatch_.setInterval(10);
-        QObject::connect(&frameWatch_, &QTimer::timeout, this, [this] { checkFrame(); });
-    }
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == dialog_ && event->type() == QEvent::Show) {
-            place();
-            checks_ = 0;
-            frameWatch_.start();
-        }
-        return false;
-    }
-
-private:
-    void checkFrame()
-    {
-        const QSize frame = dialog_->frameGeometry().size();
-        const QSize client = dialog_->size();
-        const bool framed = frame != client && frame.width() >= client.width() && frame.height() >= client.height();
-        const bool inPlace = dialog_->frameGeometry().topLeft() == target();
-        if (!inPlace)
-            place();
-        if ((framed && inPlace) || !dialog_->isVisible() || ++checks_ >= 500)
-            frameWatch_.stop();
-    }
-
-    void place() { dialog_->move(target()); }
-
-    QPoint target() const
-    {
-        QScreen *screen = nullptr;
-        if (const QWidget *main = Application ? Application->MainForm() : nullptr)
-            screen = main->screen();
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return {};
-        const QRect m = screen->geometry();
-        const QSize outer = dialog_->frameGeometry().size();
-        const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
-                                                    outer.width(), outer.height());
-        return QPoint(at.x, at.y);
-    }
-
-    QWidget *dialog_;
-    QTimer frameWatch_;
-    int checks_ = 0;
-};
-
-} // namespace
 
 std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
 {
@@ -271,7 +207,21 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
     dialog.setSizeGripEnabled(true);
     // Modal to every window of the program.
     dialog.setWindowModality(Qt::ApplicationModal);
-    DialogPlacer placer(&dialog);
+    // Centred horizontally on the main window's monitor (the first monitor
+    // without a main window), with a third of the free height above it.
+    placeOnShow(&dialog, [](const QSize &outer) {
+        QScreen *screen = nullptr;
+        if (const QWidget *main = Application ? Application->MainForm() : nullptr)
+            screen = main->screen();
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return QPoint();
+        const QRect m = screen->geometry();
+        const Point at = saving::saveDialogPosition(Rect{m.left(), m.top(), m.left() + m.width(), m.top() + m.height()},
+                                                    outer.width(), outer.height());
+        return QPoint(at.x, at.y);
+    });
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -3,8 +3,10 @@
 #include <QFileInfo>
 #include <QWidget>
 
-#include <cxxabi.h>
 #include <cstdlib>
+#if defined(__GNUC__)
+#include <cxxabi.h>
+#endif
 #include <memory>
 #include <typeinfo>
 
@@ -21,10 +23,14 @@ std::string kindName(const std::exception &error)
 {
     if (auto *own = dynamic_cast<const Exception *>(&error))
         return own->kindName();
+#if defined(__GNUC__)
     int status = 0;
     std::unique_ptr<char, void (*)(void *)> name(abi::__cxa_demangle(typeid(error).name(), nullptr, nullptr, &status),
                                                  std::free);
-    return status == 0 && name ? name.get() : typeid(error).name();
+    if (status == 0 && name)
+        return name.get();
+#endif
+    return typeid(error).name();
 }
 
 } // namespace

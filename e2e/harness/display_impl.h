@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ struct VirtualDisplay::Impl {
     std::map<KeySym, KeyCode> boundKeys;
     std::map<KeyCode, unsigned long> lastUse;
     unsigned long useCounter = 0;
+    // When the keyboard map last changed: a window manager re-reads the map
+    // and makes its key grabs (Alt+F4) anew, in its own time.
+    std::chrono::steady_clock::time_point mapChanged{};
 
     Atom atom(const char *atomName) const;
     void drainMappingNotify() const;

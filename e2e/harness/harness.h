@@ -237,6 +237,8 @@ public:
     // Desktop: sets the root window's background to the pattern and clears
     // it, so every place no window covers shows the pattern.
     void paintDesktop(Pattern pattern);
+    // Or any picture (true-colour displays), placed at the screen's origin.
+    void paintDesktop(const Image &picture);
 
     // Screen reading (root window, any visual, decoded to 8-bit RGB).
     Rgb pixel(int x, int y) const;
@@ -264,6 +266,10 @@ public:
     void activateWindow(const WindowInfo &window, Milliseconds timeout = defaultTimeout) const;
     // The client window that has the keyboard focus, or 0.
     WindowId focusedWindow() const;
+    // The top-level window a click at (x, y) would reach: the window
+    // manager's frame (WindowInfo::frame) of the topmost window there, a
+    // frame still on its way out included; 0 over the bare desktop.
+    WindowId frameAt(int x, int y) const;
 
     // Input through XTest, in root coordinates; each call returns after the
     // server has delivered the events. moveTo also waits (briefly) until the

@@ -3,6 +3,7 @@
 #include "display_impl.h"
 
 #include <bit>
+#include <cstdlib>
 #include <set>
 
 namespace e2e {
@@ -87,6 +88,42 @@ void VirtualDisplay::paintDesktop(Pattern pattern)
     XFreeGC(dpy, gc);
     XSetWindowBackgroundPixmap(dpy, d->root, pixmap);
     XFreePixmap(dpy, pixmap); // the root keeps its own reference
+    XClearWindow(dpy, d->root);
+    sync();
+}
+
+void VirtualDisplay::paintDesktop(const Image &picture)
+{
+    Display *dpy = d->dpy;
+    if (d->visual->c_class != TrueColor)
+        throw Error("a desktop picture needs a true-colour display");
+    const unsigned width = static_cast<unsigned>(d->width), height = static_cast<unsigned>(d->height);
+    XImage *xi = XCreateImage(dpy, d->visual, static_cast<unsigned>(d->depth), ZPixmap, 0, nullptr, width, height, 32, 0);
+    if (!xi)
+        throw Error("cannot make an image for the desktop of " + d->name);
+    xi->data = static_cast<char *>(std::calloc(static_cast<std::size_t>(xi->bytes_per_line) * height, 1));
+    // 8-bit components into the visual's masks.
+    auto place = [](std::uint8_t v, unsigned long mask) {
+        if (!mask)
+            return 0ul;
+        const int shift = std::countr_zero(mask);
+        const unsigned long max = mask >> shift;
+        return ((static_cast<unsigned long>(v) * max + 127) / 255) << shift;
+    };
+    for (int y = 0; y < d->height; ++y)
+        for (int x = 0; x < d->width; ++x) {
+            const Rgb c = x < picture.width() && y < picture.height() ? picture.pixel(x, y) : Rgb{};
+            XPutPixel(xi, x, y,
+                      place(c.r, d->visual->red_mask) | place(c.g, d->visual->green_mask) |
+                          place(c.b, d->visual->blue_mask));
+        }
+    const Pixmap pixmap = XCreatePixmap(dpy, d->root, width, height, static_cast<unsigned>(d->depth));
+    const GC gc = XCreateGC(dpy, pixmap, 0, nullptr);
+    XPutImage(dpy, pixmap, gc, xi, 0, 0, 0, 0, width, height);
+    XFreeGC(dpy, gc);
+    XDestroyImage(xi); // frees the data too
+    XSetWindowBackgroundPixmap(dpy, d->root, pixmap);
+    XFreePixmap(dpy, pixmap);
     XClearWindow(dpy, d->root);
     sync();
 }

@@ -191,9 +191,12 @@ WindowInfo VirtualDisplay::findWindow(const std::string &title, Milliseconds tim
     waitUntil(
         [&] {
             last = topLevelWindows();
+            // Under a window manager a window counts once it has its frame,
+            // so that its frame rectangle and position are the final ones.
             for (bool popups : {false, true})
                 for (const WindowInfo &w : last)
-                    if (w.viewable() && w.popup == popups && w.title == title) {
+                    if (w.viewable() && w.popup == popups && w.title == title &&
+                        (popups || !hasWindowManager() || w.frame != w.id)) {
                         found = w;
                         return true;
                     }
@@ -309,6 +312,19 @@ void VirtualDisplay::activateWindow(const WindowInfo &window, Milliseconds timeo
         timeout, 20ms);
     if (!done)
         throw Error("could not activate \"" + window.title + "\" on " + d->name);
+}
+
+} // namespace e2e
+
+namespace e2e {
+
+WindowId VirtualDisplay::frameAt(int x, int y) const
+{
+    sync();
+    Window child = None;
+    int wx = 0, wy = 0;
+    XTranslateCoordinates(d->dpy, d->root, d->root, x, y, &wx, &wy, &child);
+    return child == None ? 0 : child;
 }
 
 } // namespace e2e

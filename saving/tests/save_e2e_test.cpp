@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string dialogTitle = "Сохранить рисунок рабочего стола";
+const std::string &dialogTitle = saveDialogTitle;
 
 // The program with its picture frozen and two strokes drawn on it with the
 // pencil, as a person draws them: red from (100, 100) to (400, 250) through
@@ -40,32 +40,13 @@ struct Session : SkarvelRun {
     // "Сохранить как..." opens the real save dialog.
     WindowInfo openDialog()
     {
-        display.click(900, 700, RightButton);
-        options = display.findWindow("Опции");
-        display.click(options.rect.x + 7 + 44, options.rect.y + 272 + 11);
+        options = openOptions(RightButton, {900, 700});
+        click(options, options::saveButton);
         const WindowInfo dialog = display.findWindow(dialogTitle);
         // A person starts typing once the dialog has the keyboard.
         if (!waitUntil([&] { return display.focusedWindow() == dialog.id; }))
             throw Error("the save dialog did not get the keyboard focus");
         return dialog;
-    }
-
-    // "Закрыть окно" hides the options window again. The window manager's
-    // frame of the closed dialog may linger over it for a moment.
-    void closeOptionsAfterSaving()
-    {
-        const Point button{options.rect.x + 112 + 44, options.rect.y + 272 + 11};
-        const bool onTop = waitUntil([&] {
-            for (const WindowInfo &w : display.topLevelWindows())
-                if (w.viewable() && !w.popup && w.frameRect.contains(button.x, button.y))
-                    return w.id == options.id;
-            return false;
-        });
-        if (!onTop)
-            throw Error("the options window does not come back on top");
-        display.click(button);
-        if (!display.waitWindowGone("Опции"))
-            throw Error("the options window stays");
     }
 
     WindowInfo options;
@@ -130,7 +111,7 @@ void saveAndCompare(const DisplayOptions &options, int expectedBits, std::uintma
 
     // Every pixel is what the screen shows, once the dialog and the options
     // window are gone and their places repainted.
-    s.closeOptionsAfterSaving();
+    s.closeOptions(s.options);
     const int precision = options.depth == 16 ? 5 : 8;
     long bad = -1;
     std::string first;

@@ -1,0 +1,26 @@
+# Installs the build into PREFIX and checks that a desktop menu can start the
+# program from there: the program file, a .desktop entry that names it and
+# its icon, and the icon in the hicolor theme.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(path bin/skarvel share/applications/skarvel.desktop share/icons/hicolor/32x32/apps/skarvel.png)
+  if(NOT EXISTS "${PREFIX}/${path}")
+    message(FATAL_ERROR "not installed: ${path}")
+  endif()
+endforeach()
+file(READ "${PREFIX}/share/applications/skarvel.desktop" entry)
+foreach(line "[Desktop Entry]\n" "\nType=Application\n" "\nExec=skarvel\n" "\nIcon=skarvel\n" "\nName=Скарвел\n")
+  string(FIND "${entry}" "${line}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the .desktop entry lacks \"${line}\"")
+  endif()
+endforeach()
+file(READ "${PREFIX}/share/icons/hicolor/32x32/apps/skarvel.png" head LIMIT 8 HEX)
+if(NOT head STREQUAL "89504e470d0a1a0a")
+  message(FATAL_ERROR "the icon is not a PNG")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
