@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
-#include <map>
 #include <random>
 #include <set>
 #include <sstream>
