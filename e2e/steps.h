@@ -184,18 +184,51 @@ struct SkarvelRun {
     // has no extension) has appeared.
     std::filesystem::path saveAs(const WindowInfo &w, const std::filesystem::path &typed)
     {
+        openSaveDialog(w);
+        return typeSaveName(typed);
+    }
+
+    // "Сохранить как..."; returns the dialog once it has the keyboard, as a
+    // person starts typing only then.
+    WindowInfo openSaveDialog(const WindowInfo &w)
+    {
         click(w, options::saveButton);
         const WindowInfo dialog = display.findWindow(saveDialogTitle);
-        // A person starts typing once the dialog has the keyboard.
         if (!waitUntil([&] { return display.focusedWindow() == dialog.id; }))
             throw Error("the save dialog did not get the keyboard focus");
-        display.typeText(typed.string() + "\n");
+        return dialog;
+    }
+
+    // Types the name into the open save dialog and confirms it; returns once
+    // the file has appeared.
+    std::filesystem::path typeSaveName(const std::filesystem::path &typed)
+    {
+        display.typeText(typed.string());
         std::filesystem::path saved = typed;
         if (!typed.has_extension())
             saved += ".bmp";
-        if (!waitUntil([&] { return std::filesystem::exists(saved); }) || !display.waitWindowGone(saveDialogTitle))
+        // The file name field completes names in a list below it, which the
+        // dialog may show late, once it has read a folder; while the list is
+        // up, Return only closes it. So a person looks before pressing Return,
+        // and presses it again if the dialog stays.
+        bool done = false;
+        for (int attempt = 0; attempt < 3 && !done; ++attempt) {
+            waitUntil([&] { return !popupShown(); }, 1s);
+            display.key(XK_Return);
+            done = waitUntil([&] { return std::filesystem::exists(saved); }, 3s);
+        }
+        if (!done || !display.waitWindowGone(saveDialogTitle))
             throw Error("the picture was not saved as " + saved.string() + ": " + app.output());
         return saved;
+    }
+
+    // A list, menu or hint of the program is on the screen.
+    bool popupShown() const
+    {
+        for (const WindowInfo &w : display.topLevelWindows())
+            if (w.viewable() && w.popup && w.title == surfaceTitle)
+                return true;
+        return false;
     }
 
     // Escape on the surface, Yes (Return, the default) to the question; returns
