@@ -487,17 +487,10 @@ private:
     {
         focusSurface();
         key(XK_Escape);
-        WindowInfo box;
-        const bool asked = waitUntil([&] {
-            for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
-                if (w.viewable() && w.id != surface.id) {
-                    box = w;
-                    return true;
-                }
-            return false;
-        });
+        const std::optional<WindowInfo> asked = messageBox();
         if (!asked)
             fail("no question after Escape");
+        const WindowInfo box = *asked;
         if (!waitUntil([&] { return display.focusedWindow() == box.id; }))
             fail("the question did not get the keyboard focus");
         if (chance(50)) {

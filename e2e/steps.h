@@ -222,6 +222,24 @@ struct SkarvelRun {
         return saved;
     }
 
+    // Waits for a message box of the program (the question, or the error
+    // box): a window with the program's title that is not the surface.
+    std::optional<WindowInfo> messageBox(Milliseconds timeout = defaultTimeout) const
+    {
+        std::optional<WindowInfo> box;
+        waitUntil(
+            [&] {
+                for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
+                    if (w.viewable() && w.id != surface.id) {
+                        box = w;
+                        return true;
+                    }
+                return false;
+            },
+            timeout);
+        return box;
+    }
+
     // A list, menu or hint of the program is on the screen.
     bool popupShown() const
     {
@@ -237,18 +255,10 @@ struct SkarvelRun {
     {
         display.activateWindow(surface);
         display.key(XK_Escape);
-        WindowInfo box;
-        const bool asked = waitUntil([&] {
-            for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
-                if (w.viewable() && w.id != surface.id) {
-                    box = w;
-                    return true;
-                }
-            return false;
-        });
-        if (!asked)
+        const std::optional<WindowInfo> box = messageBox();
+        if (!box)
             throw Error("Escape did not ask before leaving");
-        if (!waitUntil([&] { return display.focusedWindow() == box.id; }))
+        if (!waitUntil([&] { return display.focusedWindow() == box->id; }))
             throw Error("the question did not get the keyboard focus");
         display.key(XK_Return);
         WindowInfo about = display.findWindow(aboutTitle);

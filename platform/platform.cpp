@@ -24,25 +24,12 @@ namespace platform {
 
 namespace {
 
-MessageBoxHook &messageBoxHook()
+// The installed hook of each kind (the hook types all differ).
+template <class Hook>
+Hook &installedHook()
 {
-    static MessageBoxHook hook;
-    return hook;
-}
-SaveDialogHook &saveDialogHook()
-{
-    static SaveDialogHook hook;
-    return hook;
-}
-ShellOpenHook &shellOpenHook()
-{
-    static ShellOpenHook hook;
-    return hook;
-}
-BeepHook &beepHook()
-{
-    static BeepHook hook;
-    return hook;
+    static Hook installed;
+    return installed;
 }
 QImage &reading()
 {
@@ -149,12 +136,12 @@ void BitBlt(TCanvas &dest, int x, int y, int w, int h, ScreenContext *src, int s
 
 // --- Message box ------------------------------------------------------------
 
-void setMessageBoxHook(MessageBoxHook hook) { messageBoxHook() = std::move(hook); }
+void setMessageBoxHook(MessageBoxHook hook) { installedHook<MessageBoxHook>() = std::move(hook); }
 
 int MessageBox(const QString &text, const QString &caption, unsigned flags)
 {
-    if (messageBoxHook())
-        return messageBoxHook()(text, caption, flags);
+    if (installedHook<MessageBoxHook>())
+        return installedHook<MessageBoxHook>()(text, caption, flags);
     QMessageBox box;
     box.setWindowTitle(caption);
     box.setText(text);
@@ -179,13 +166,13 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
 
 // --- Save dialog --------------------------------------------------------------
 
-void setSaveDialogHook(SaveDialogHook hook) { saveDialogHook() = std::move(hook); }
+void setSaveDialogHook(SaveDialogHook hook) { installedHook<SaveDialogHook>() = std::move(hook); }
 
 
 std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
 {
-    if (saveDialogHook())
-        return saveDialogHook()(request);
+    if (installedHook<SaveDialogHook>())
+        return installedHook<SaveDialogHook>()(request);
     // "Label|pattern|Label|pattern" becomes Qt's "Label (pattern)" entries.
     QStringList filters;
     const QStringList parts = request.filter.split(QLatin1Char('|'));
@@ -216,12 +203,12 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
 
 // --- Shell, beep, launcher ------------------------------------------------
 
-void setShellOpenHook(ShellOpenHook hook) { shellOpenHook() = std::move(hook); }
+void setShellOpenHook(ShellOpenHook hook) { installedHook<ShellOpenHook>() = std::move(hook); }
 
 void ShellOpen(const QString &target)
 {
-    if (shellOpenHook()) {
-        shellOpenHook()(target);
+    if (installedHook<ShellOpenHook>()) {
+        installedHook<ShellOpenHook>()(target);
         return;
     }
 #if defined(Q_OS_WIN)
@@ -231,12 +218,12 @@ void ShellOpen(const QString &target)
 #endif
 }
 
-void setBeepHook(BeepHook hook) { beepHook() = std::move(hook); }
+void setBeepHook(BeepHook hook) { installedHook<BeepHook>() = std::move(hook); }
 
 void MessageBeep()
 {
-    if (beepHook())
-        beepHook()();
+    if (installedHook<BeepHook>())
+        installedHook<BeepHook>()();
     else
         QApplication::beep();
 }

@@ -141,15 +141,9 @@ TEST(SaveE2E, MissingFolderShowsTheErrorBoxAndWritesNothing)
     EXPECT_TRUE(s.display.waitWindowGone(dialogTitle));
 
     // The error box: a second window with the program's title.
-    WindowInfo box;
-    ASSERT_TRUE(waitUntil([&] {
-        for (const WindowInfo &w : s.display.windowsWithTitle("Скарвел"))
-            if (w.viewable() && w.id != s.surface.id) {
-                box = w;
-                return true;
-            }
-        return false;
-    })) << s.app.output();
+    const std::optional<WindowInfo> shown = s.messageBox();
+    ASSERT_TRUE(shown) << s.app.output();
+    const WindowInfo box = *shown;
     EXPECT_LT(box.rect.width, s.display.width() / 2);
 
     s.display.key(XK_Return); // OK
