@@ -2,7 +2,7 @@
 // hides the surface and shows the About window, whose link lines light up and
 // open through the desktop's URL handler, and "Выход" ends the program.
 
-#include "harness/harness.h"
+#include "steps.h"
 #include "saving/tests/bmp_reader.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +20,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string surfaceTitle = "Скарвел";
-const std::string boxCaption = "Скарвел";
-const std::string aboutTitle = "О программе";
-const std::string optionsTitle = "Опции";
-const std::string saveDialogTitle = "Сохранить рисунок рабочего стола";
 
 // Points of the About window, from its client area's top-left corner: the
 // panel lies at (8, 8) and the lines at their places inside it.
@@ -33,11 +28,7 @@ constexpr Point webLine{8 + 88 + 4, 8 + 88 + 6};
 constexpr Point versionLine{8 + 88 + 3, 8 + 24 + 6};
 constexpr Point authorLine{8 + 88 + 3, 8 + 48 + 6};
 constexpr Point exitButton{16 + 265 / 2, 184 + 28 / 2};
-// "Закрыть окно" and "Сохранить как..." in the options window.
-constexpr Point closeOptions{112 + 89 / 2, 272 + 22 / 2};
-constexpr Point saveAs{7 + 89 / 2, 272 + 22 / 2};
 
-Point at(const WindowInfo &w, Point p) { return {w.rect.x + p.x, w.rect.y + p.y}; }
 
 // The sizes of the icons a window offers the task bar (_NET_WM_ICON).
 std::vector<std::pair<long, long>> iconSizes(const VirtualDisplay &display, WindowId window)
@@ -76,12 +67,14 @@ long bluePixels(const Image &image)
     return n;
 }
 
-class WayOut : public testing::Test {
-protected:
-    void SetUp() override
+// A folder with a stand-in for the desktop's URL handler that records what it
+// was asked to open, and the program's environment that finds it first.
+struct UrlHandler {
+    TempDir dir;
+    ProgramOptions options;
+
+    UrlHandler()
     {
-        display.paintDesktop(Pattern::A);
-        // The desktop's URL handler: records what it was asked to open.
         std::filesystem::create_directories(dir / "bin");
         const std::filesystem::path handler = dir / "bin" / "xdg-open";
         {
@@ -89,42 +82,28 @@ protected:
             script << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << (dir / "opened.txt").string() << "'\n";
         }
         std::filesystem::permissions(handler, std::filesystem::perms::owner_all);
-        ProgramOptions options;
         const char *path = std::getenv("PATH");
         options.env["PATH"] = (dir / "bin").string() + ":" + (path ? path : "/usr/bin:/bin");
-        app = std::make_unique<Program>(display, SKARVEL_PATH, options);
+    }
+};
 
-        // The surface: the window with the program's title that covers the screen.
-        ASSERT_TRUE(waitUntil([&] {
-            for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
-                if (w.viewable() && w.rect == display.screenRect()) {
-                    surface = w;
-                    return true;
-                }
-            return false;
-        })) << "no surface";
+class WayOut : public testing::Test, protected UrlHandler, protected SkarvelRun {
+protected:
+    WayOut() : SkarvelRun({}, UrlHandler::options) {}
+
+    void SetUp() override
+    {
         // Once the surface shows its copy, a new desktop underneath stays unseen.
-        ASSERT_TRUE(waitUntil([&] { return display.compareDesktop(Pattern::A, display.screenRect()).matches(); }))
-            << display.compareDesktop(Pattern::A, display.screenRect());
         display.paintDesktop(Pattern::B);
         ASSERT_TRUE(waitUntil([&] { return display.compareDesktop(Pattern::A, display.screenRect()).matches(); }))
             << display.compareDesktop(Pattern::A, display.screenRect());
         display.activateWindow(surface);
     }
 
-    // The confirmation box: a window with the caption that is not the surface.
-    std::optional<WindowInfo> confirmationBox() const
-    {
-        for (const WindowInfo &w : display.windowsWithTitle(boxCaption))
-            if (w.id != surface.id && w.viewable())
-                return w;
-        return std::nullopt;
-    }
     WindowInfo askToLeave()
     {
         display.key(XK_Escape);
-        EXPECT_TRUE(waitUntil([&] { return confirmationBox().has_value(); })) << "no confirmation box";
-        auto box = confirmationBox();
+        const std::optional<WindowInfo> box = messageBox();
         if (!box)
             throw Error("no confirmation box after Escape");
         return *box;
@@ -179,10 +158,6 @@ protected:
         return std::filesystem::exists(dir / "opened.txt") ? readFile(dir / "opened.txt") : std::string();
     }
 
-    VirtualDisplay display;
-    TempDir dir;
-    std::unique_ptr<Program> app;
-    WindowInfo surface;
 };
 
 } // namespace
@@ -198,7 +173,7 @@ TEST_F(WayOut, EscapeAsksAndYesShowsTheAboutWindowCentred)
     display.key(XK_Return);
     const WindowInfo about = display.findWindow(aboutTitle);
     EXPECT_TRUE(waitUntil([&] { return !surfaceVisible(); }));
-    EXPECT_TRUE(waitUntil([&] { return !confirmationBox(); }));
+    EXPECT_TRUE(waitUntil([&] { return !messageBox(0ms); }));
     EXPECT_EQ(about.rect.width, 298);
     EXPECT_EQ(about.rect.height, 223);
     // Centred, frame included, once the window manager has framed it.
@@ -206,7 +181,7 @@ TEST_F(WayOut, EscapeAsksAndYesShowsTheAboutWindowCentred)
     // With the surface gone the real desktop shows around the window.
     EXPECT_TRUE(waitUntil([&] { return display.compareDesktop(Pattern::B, display.screenRect(), {frame}).matches(); }))
         << display.compareDesktop(Pattern::B, display.screenRect(), {frame});
-    EXPECT_TRUE(app->running());
+    EXPECT_TRUE(app.running());
 
     // Both windows carry the program icon, 32 x 32.
     using Sizes = std::vector<std::pair<long, long>>;
@@ -219,12 +194,12 @@ TEST_F(WayOut, EscapeThenNoLeavesTheScreenAsItWas)
     askToLeave();
     display.key(XK_Tab); // from Yes to No
     display.key(XK_space);
-    EXPECT_TRUE(waitUntil([&] { return !confirmationBox(); }));
+    EXPECT_TRUE(waitUntil([&] { return !messageBox(0ms); }));
     EXPECT_TRUE(surfaceVisible());
     EXPECT_TRUE(display.windowsWithTitle(aboutTitle).empty() || !display.windowsWithTitle(aboutTitle)[0].viewable());
     EXPECT_TRUE(waitUntil([&] { return display.compareDesktop(Pattern::A, display.screenRect()).matches(); }))
         << display.compareDesktop(Pattern::A, display.screenRect());
-    EXPECT_TRUE(app->running());
+    EXPECT_TRUE(app.running());
 }
 
 TEST_F(WayOut, LinkLinesLightUpUnderThePointer)
@@ -271,7 +246,7 @@ TEST_F(WayOut, ClickingALinkRunsTheUrlHandler)
         << opened();
     // The window stays.
     EXPECT_TRUE(display.windowInfo(w.id).value_or(WindowInfo{}).viewable());
-    EXPECT_TRUE(app->running());
+    EXPECT_TRUE(app.running());
 }
 
 TEST_F(WayOut, ExitEndsTheProgramWithCodeZero)
@@ -279,20 +254,19 @@ TEST_F(WayOut, ExitEndsTheProgramWithCodeZero)
     const WindowInfo w = leaveForTheAboutWindow();
     display.moveTo(at(w, exitButton));
     display.click(at(w, exitButton));
-    EXPECT_EQ(app->waitExit(), 0);
+    EXPECT_EQ(app.waitExit(), 0);
 }
 
 TEST_F(WayOut, ClosingTheAboutWindowWhenNothingElseIsOpenEndsTheProgram)
 {
     const WindowInfo about = leaveForTheAboutWindow();
     requestClose(about);
-    EXPECT_EQ(app->waitExit(), 0);
+    EXPECT_EQ(app.waitExit(), 0);
 }
 
 TEST_F(WayOut, TheOptionsWindowStaysOpenAndItsSaveStillWritesThePicture)
 {
-    display.click(display.width() / 2, display.height() / 2, RightButton);
-    const WindowInfo options = display.findWindow(optionsTitle);
+    const WindowInfo options = openOptions(RightButton, {display.width() / 2, display.height() / 2});
     display.activateWindow(surface);
     const WindowInfo about = leaveForTheAboutWindow();
     const auto after = display.windowInfo(options.id);
@@ -300,12 +274,7 @@ TEST_F(WayOut, TheOptionsWindowStaysOpenAndItsSaveStillWritesThePicture)
     EXPECT_EQ(after->rect, options.rect);
 
     // "Сохранить как..." writes the frozen picture, not the desktop of now.
-    display.click(options.rect.x + saveAs.x, options.rect.y + saveAs.y);
-    display.findWindow(saveDialogTitle);
-    const std::filesystem::path saved = dir / "farewell.bmp";
-    display.typeText(saved.string() + "\n");
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(saved); })) << app->output();
-    EXPECT_TRUE(display.waitWindowGone(saveDialogTitle));
+    const std::filesystem::path saved = saveAs(options, dir / "farewell.bmp");
     const testbmp::Parsed file = testbmp::parse(testbmp::readFile(saved.string()));
     ASSERT_EQ(file.error, "");
     ASSERT_EQ(file.width, display.width());
@@ -315,22 +284,13 @@ TEST_F(WayOut, TheOptionsWindowStaysOpenAndItsSaveStillWritesThePicture)
         EXPECT_EQ(file.at(p.x, p.y), makeColorRef(c.r, c.g, c.b)) << p;
     }
 
-    // Its close command still works, and the About window stays. The frame
-    // of the closed dialog may linger over the button for a moment.
-    const Point close{options.rect.x + closeOptions.x, options.rect.y + closeOptions.y};
-    EXPECT_TRUE(waitUntil([&] {
-        for (const WindowInfo &w : display.topLevelWindows())
-            if (w.viewable() && !w.popup && w.frameRect.contains(close.x, close.y))
-                return w.id == options.id;
-        return false;
-    }));
-    display.click(close);
-    EXPECT_TRUE(waitUntil([&] { return !display.windowInfo(options.id).value_or(WindowInfo{}).viewable(); }));
+    // Its close command still works, and the About window stays.
+    closeOptions(options);
     EXPECT_TRUE(display.windowInfo(about.id).value_or(WindowInfo{}).viewable());
-    EXPECT_TRUE(app->running());
+    EXPECT_TRUE(app.running());
     // Now the About window is the last one open.
     requestClose(about);
-    EXPECT_EQ(app->waitExit(), 0);
+    EXPECT_EQ(app.waitExit(), 0);
 }
 
 TEST_F(WayOut, AltF4OnTheAboutWindowAloneEndsTheProgram)
@@ -338,5 +298,5 @@ TEST_F(WayOut, AltF4OnTheAboutWindowAloneEndsTheProgram)
     const WindowInfo about = leaveForTheAboutWindow();
     display.activateWindow(about);
     display.key(XK_F4, AltModifier);
-    EXPECT_EQ(app->waitExit(), 0);
+    EXPECT_EQ(app.waitExit(), 0);
 }
