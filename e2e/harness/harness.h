@@ -340,6 +340,11 @@ struct ProgramOptions {
     std::filesystem::path outputFile{};
 };
 
+class WaylandSession; // wayland_session.h
+
+// Which of Qt's platforms a program on a Wayland session uses.
+enum class WaylandPlatform { Native, Xwayland };
+
 // A program started on a display, in its own process group, stdin from
 // /dev/null. Its environment is the test's, plus:
 //   DISPLAY=<the display>, QT_QPA_PLATFORM=xcb, LC_ALL=C.UTF-8,
@@ -355,6 +360,11 @@ struct ProgramOptions {
 class Program {
 public:
     Program(const VirtualDisplay &display, const std::filesystem::path &executable, ProgramOptions options = {});
+    // On a Wayland session (wayland_session.h): WAYLAND_DISPLAY, the session
+    // bus, XDG_SESSION_TYPE=wayland and QT_QPA_PLATFORM=wayland, or xcb with
+    // DISPLAY on the session's Xwayland; otherwise as above.
+    Program(const WaylandSession &session, const std::filesystem::path &executable, ProgramOptions options = {},
+            WaylandPlatform platform = WaylandPlatform::Native);
     ~Program();
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;
