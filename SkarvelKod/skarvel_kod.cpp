@@ -9,6 +9,7 @@
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
+#include "platform/portal_screenshot.h"
 #include "About/about_box.h"
 #include "SkarvelKod/random_below.h"
 #include "SkarvelKod/timage.h"
@@ -65,7 +66,10 @@ void TForm1::FormCreate()
     // maximised state, so the window also asks for the screen's rectangle.
     if (QScreen *screen = QGuiApplication::primaryScreen())
         Form1->setGeometry(screen->geometry());
-    Form1->setWindowState(Form1->windowState() | Qt::WindowMaximized);
+    // On Wayland only a full-screen window covers its output: tiling
+    // compositors tile a maximised one.
+    Form1->setWindowState(Form1->windowState() |
+                          (platform::waylandSession() ? Qt::WindowFullScreen : Qt::WindowMaximized));
     // Erasing the background paints nothing (see the constructor).
     StrokeState.LineAnchorSet = false;
 }
@@ -106,6 +110,11 @@ void TForm1::Timer1Timer()
     snapshotBitmap.reset();
     Image1->SetBackdrop(nullptr);
     platform::forgetScreenReading();
+
+    // A screen that could not be read leaves the picture white, and says so.
+    const QString failure = platform::takeScreenReadFailure();
+    if (!failure.isEmpty())
+        throw Exception("The screen could not be read: " + failure.toStdString());
 }
 
 void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int X, int Y)
