@@ -351,7 +351,8 @@ enum class WaylandPlatform { Native, Xwayland };
 //   HOME and XDG_CONFIG_HOME / XDG_CACHE_HOME / XDG_DATA_HOME /
 //   XDG_RUNTIME_DIR inside a private directory (home()) that is removed with
 //   the Program, so a test never touches the real home;
-// minus WAYLAND_DISPLAY, SESSION_MANAGER, XDG_CURRENT_DESKTOP,
+// minus WAYLAND_DISPLAY and XDG_SESSION_TYPE (which would send the screen
+//   read to the desktop portal), SESSION_MANAGER, XDG_CURRENT_DESKTOP,
 //   DESKTOP_SESSION, QT_QPA_PLATFORMTHEME, QT_STYLE_OVERRIDE,
 //   QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS, which would make the look
 //   depend on the machine. options.env and options.unsetEnv override all this.
