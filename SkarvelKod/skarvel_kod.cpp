@@ -100,12 +100,16 @@ void TForm1::Timer1Timer()
                      0);
     platform::ReleaseDC(screenDC);
     screenDC = nullptr;
-    Image1->Canvas().Draw(0, 0, *snapshotBitmap);
-
-    // Nothing needs the copy or the reading any more.
-    snapshotBitmap.reset();
+    // The reading is in the copy now: let it go before the picture is made,
+    // so that the step never holds more than two whole frames. Nothing is
+    // painted before the picture shows the same pixels.
     Image1->SetBackdrop(nullptr);
     platform::forgetScreenReading();
+    Image1->Canvas().Draw(0, 0, *snapshotBitmap);
+
+    // Nothing needs the copy any more; its memory goes back to the system.
+    snapshotBitmap.reset();
+    platform::returnFreedMemory();
 }
 
 void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int X, int Y)
