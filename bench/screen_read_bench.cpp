@@ -1,6 +1,8 @@
 // The program's screen read of a 3840 x 2160 Xvfb display at depth 24: the
 // read the program makes before its surface maps (through MIT-SHM when the
 // server offers it, Qt's own read otherwise), and Qt's own read beside it.
+// On a shared machine the fastest of the reads says most about the read
+// itself; the X server's CPU time per read is given too.
 
 #include <benchmark/benchmark.h>
 
@@ -9,6 +11,8 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -63,14 +67,18 @@ void ProgramRead(benchmark::State &state)
 {
     QtOnDisplay qt(state.range(0) != 0);
     const double serverBefore = serverCpuMs(qt.display.serverPid());
+    double fastest = 1e9;
     for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
         if (!platform::readScreenBeforeMapping()) {
             state.SkipWithError("the screen could not be read");
             break;
         }
         benchmark::DoNotOptimize(platform::screenReading().constBits());
+        fastest = std::min(fastest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
         platform::forgetScreenReading();
     }
+    state.counters["fastest_ms"] = fastest;
     state.counters["server_cpu_ms"] = (serverCpuMs(qt.display.serverPid()) - serverBefore) / double(state.iterations());
 }
 
@@ -78,16 +86,20 @@ void QtGrabWindow(benchmark::State &state)
 {
     QtOnDisplay qt(state.range(0) != 0);
     const double serverBefore = serverCpuMs(qt.display.serverPid());
+    double fastest = 1e9;
     for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
         QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
         benchmark::DoNotOptimize(image.constBits());
+        fastest = std::min(fastest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
     }
+    state.counters["fastest_ms"] = fastest;
     state.counters["server_cpu_ms"] = (serverCpuMs(qt.display.serverPid()) - serverBefore) / double(state.iterations());
 }
 
 } // namespace
 
-BENCHMARK(ProgramRead)->ArgName("shm")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(9);
-BENCHMARK(QtGrabWindow)->ArgName("shm")->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(ProgramRead)->ArgName("shm")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(15);
+BENCHMARK(QtGrabWindow)->ArgName("shm")->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(15);
 
 BENCHMARK_MAIN();
