@@ -14,6 +14,7 @@
 #include "About/about_box.h"
 #include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
+#include "platform/font_warm_up.h"
 #include "platform/native_pointer.h"
 #include "platform/platform.h"
 #include "shell/tapplication.h"
@@ -85,6 +86,7 @@ int runProgram(int argc, char **argv)
                      why.toLocal8Bit().constData());
         return 1;
     }
+    platform::FontWarmUp fonts;
     TApplication application(argc, argv);
     // The screen read may take a while (the desktop portal): it starts now
     // and is collected when the surface is first shown.
@@ -96,6 +98,7 @@ int runProgram(int argc, char **argv)
         platform::watchNativePointer();
         const int showCommand = platform::launcherShowCommand(argc, argv);
 
+        fonts.wait();
         createForms();
 
         if (startupHook())
