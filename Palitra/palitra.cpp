@@ -468,5 +468,5 @@ void TfrmPalitra::SpeedButton2Click()
     TBitmap none;
     // The dialog opens on the main window's monitor.
     SPD_Skarvel->Anchor = Application ? Application->MainForm() : nullptr;
-    saveCommand(Form1 ? Form1->Image1->Picture.Bitmap() : none, *SPD_Skarvel);
+    saveCommand(Form1 ? Form1->Image1->Picture.Bitmap() : none, savedPicture_, *SPD_Skarvel);
 }

@@ -7,6 +7,7 @@
 
 #include "Palitra/controls.h"
 #include "Palitra/tspin_edit.h"
+#include "saving/bmp_writer.h"
 #include "saving/tsave_dialog.h"
 #include "shell/speed_button.h"
 #include "shell/tform.h"
@@ -78,6 +79,8 @@ private:
     void moveFocusInGroup(QWidget *from, int direction);
 
     std::unique_ptr<TSaveDialog> saveDialog_;
+    // The picture's converted image, kept from one save to the next.
+    bmp::DibDescription savedPicture_;
 };
 
 extern TfrmPalitra *frmPalitra;

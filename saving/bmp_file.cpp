@@ -99,9 +99,9 @@ std::size_t FileOutput::write(const void *data, std::size_t count)
     return stored;
 }
 
-void saveToFile(TBitmap &bitmap, const std::string &fileName)
+void saveToFile(const TBitmap &bitmap, DibDescription &dib, const std::string &fileName)
 {
-    convert(bitmap);
+    convert(bitmap, dib);
     if (fileName.empty())
         cannotCreate(fileName);
     const std::wstring target = wide(fileName);
@@ -134,7 +134,7 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
     }
 
     FileOutput output(temp.handle);
-    saveToStream(bitmap, output);
+    saveToStream(bitmap, dib, output);
     if (!temp.close())
         throw EWriteError();
     if (!MoveFileExW(temp.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -181,10 +181,10 @@ std::size_t FileOutput::write(const void *data, std::size_t count)
     return stored;
 }
 
-void saveToFile(TBitmap &bitmap, const std::string &fileName)
+void saveToFile(const TBitmap &bitmap, DibDescription &dib, const std::string &fileName)
 {
     // Converting first: if that fails, no file has been touched.
-    convert(bitmap);
+    convert(bitmap, dib);
     if (fileName.empty())
         cannotCreate(fileName);
 
@@ -236,7 +236,7 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
         ::fchmod(temp.fd, mode);
 
     FileOutput output(temp.fd);
-    saveToStream(bitmap, output);
+    saveToStream(bitmap, dib, output);
     // The bytes reach the disk before the name moves over to them, so that a
     // power cut right after a save leaves the old file or the new one, never
     // a short one. A failure the system reports only now or when the file is

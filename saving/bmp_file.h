@@ -11,8 +11,11 @@ class TBitmap;
 
 namespace bmp {
 
+struct DibDescription;
+
 // Saves the bitmap as a BMP file named `fileName` (UTF-8, as the user gave it),
-// replacing a file of that name without asking. The save is all or nothing:
+// replacing a file of that name without asking. `dib` keeps the converted
+// image from one save to the next (see bmp::convert). The save is all or nothing:
 //  - the picture is converted first, so a conversion failure touches no file;
 //  - the bytes go into a new temporary file beside the target, which is
 //    renamed over the target only once every byte is written and the file
@@ -27,7 +30,7 @@ namespace bmp {
 // "Stream write error" when a write stores fewer bytes than asked or closing
 // the file reports a failure; EInvalidGraphic / EOutOfResources from the conversion
 // (see bmp::convert).
-void saveToFile(TBitmap &bitmap, const std::string &fileName);
+void saveToFile(const TBitmap &bitmap, DibDescription &dib, const std::string &fileName);
 
 // The output over an open file: writes until the whole block is stored or the
 // system refuses, and reports how much it stored. Exposed for tests.
