@@ -70,12 +70,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void buildFromLayout();
-    void bindEvents();
-    QWidget *findControl(const char *name) const;
-    template <class T>
-    T *control(const char *name) const;
-    void radioToggled(TRadioButton *button, bool checked);
+    // The group box's controls in tab order: tl, tl2, rb1, rb2, rb3.
+    QList<QWidget *> groupOrder() const;
     void moveFocusInGroup(QWidget *from, int direction);
 
     std::unique_ptr<TSaveDialog> saveDialog_;
