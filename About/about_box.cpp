@@ -71,6 +71,19 @@ QImage toQImage(const about::RgbImage &rgb)
     return view.copy();
 }
 
+// The logo's pixels, or a null image when the JPEG data is damaged: a
+// damaged logo is no reason to lose the way out of the program.
+QImage decodeLogo(const QByteArray &jpeg)
+{
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t *>(jpeg.constData()),
+                                              std::size_t(jpeg.size()));
+    try {
+        return toQImage(about::decodeJpeg(bytes));
+    } catch (const EInvalidGraphic &) {
+        return QImage();
+    }
+}
+
 } // namespace
 
 // The link lines' colours as the highlighting reads and sets them.
@@ -139,9 +152,13 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent), links_(std::make_unique<L
     Label4 = label(Panel1, "Label4", 8, 150, 152, 13, "Дата компиляции: 12.06.2003", clBlack);
     Label4->OnMouseMove = neutral;
 
-    QFile logo(QStringLiteral(":/about_logo.jpg"));
-    if (logo.open(QIODevice::ReadOnly))
-        LoadLogo(logo.readAll());
+    // The logo is decoded when the window first shows it.
+    ProgramIcon->SetImageLoader([] {
+        QFile logo(QStringLiteral(":/about_logo.jpg"));
+        if (!logo.open(QIODevice::ReadOnly))
+            return QImage();
+        return decodeLogo(logo.readAll());
+    });
 
     // Centred on the screen, frame included, when it is first shown; after
     // that it keeps its place.
@@ -158,16 +175,9 @@ TAboutBox::~TAboutBox() = default;
 
 bool TAboutBox::LoadLogo(const QByteArray &jpeg)
 {
-    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t *>(jpeg.constData()),
-                                              std::size_t(jpeg.size()));
-    try {
-        ProgramIcon->SetImage(toQImage(about::decodeJpeg(bytes)));
-        return true;
-    } catch (const EInvalidGraphic &) {
-        // A damaged logo is no reason to lose the way out of the program.
-        ProgramIcon->SetImage(QImage());
-        return false;
-    }
+    const QImage logo = decodeLogo(jpeg);
+    ProgramIcon->SetImage(logo);
+    return !logo.isNull();
 }
 
 QString TAboutBox::MailTarget() { return QStringLiteral("mailto:") + QString::fromUtf8(mailAddress); }
