@@ -5,7 +5,7 @@
 #include "saving/save_rules.h"
 #include "saving/tsave_dialog.h"
 
-void saveCommand(TBitmap &picture, TSaveDialog &dialog)
+void saveCommand(const TBitmap &picture, bmp::DibDescription &converted, TSaveDialog &dialog)
 {
     // The program's application object has no name, so the dialog gets an
     // empty initial folder every time.
@@ -14,5 +14,5 @@ void saveCommand(TBitmap &picture, TSaveDialog &dialog)
         return;
 
     const std::string target = saving::saveTargetName(dialog.FileName.toStdString());
-    bmp::saveToFile(picture, target);
+    bmp::saveToFile(picture, converted, target);
 }
