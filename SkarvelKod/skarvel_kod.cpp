@@ -26,8 +26,8 @@ platform::ScreenContext *screenDC = nullptr;
 
 TForm1::TForm1(QWidget *parent) : TForm(parent)
 {
-    // Borderless, no title-bar buttons, design size 121 x 89 (the window is
-    // maximised over the screen at run time).
+    // Borderless, no title-bar buttons, design size 121 x 89 (the window
+    // covers the whole screen at run time).
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle(Application ? Application->Title() : QString());
     setGeometry(223, 136, 121, 89);
@@ -61,11 +61,14 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate()
 {
-    // Maximised over the screen. Without a window manager nobody honours the
-    // maximised state, so the window also asks for the screen's rectangle.
+    // Over the whole screen, panels and docks included. A window manager
+    // keeps a maximised window inside the work area, which leaves the panels
+    // out, so the surface asks for the full-screen state, which covers them.
+    // Without a window manager nobody honours a state, so the window also
+    // asks for the screen's rectangle.
     if (QScreen *screen = QGuiApplication::primaryScreen())
         Form1->setGeometry(screen->geometry());
-    Form1->setWindowState(Form1->windowState() | Qt::WindowMaximized);
+    Form1->setWindowState(Form1->windowState() | Qt::WindowFullScreen);
     // Erasing the background paints nothing (see the constructor).
     StrokeState.LineAnchorSet = false;
 }

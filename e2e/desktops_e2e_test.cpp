@@ -1,0 +1,102 @@
+// The program on the window managers of real X11 desktops, each with a task
+// bar at the bottom: the frozen desktop covers the whole screen, the bar
+// included, and every window the program opens comes up in front of it.
+
+#include <gtest/gtest.h>
+
+#include "steps.h"
+
+using namespace e2e;
+
+namespace {
+
+class Desktops : public ::testing::TestWithParam<WindowManager> {};
+
+// The window is in front where a click at its middle lands, and has the
+// keyboard.
+void expectInFrontWithFocus(const VirtualDisplay &display, const WindowInfo &window, const std::string &what)
+{
+    const Point middle = window.rect.center();
+    EXPECT_TRUE(waitUntil([&] {
+        const std::optional<WindowInfo> now = display.windowInfo(window.id);
+        return now && now->viewable() && display.frameAt(middle.x, middle.y) == now->frame;
+    })) << what << " is not in front of the surface";
+    EXPECT_TRUE(waitUntil([&] { return display.focusedWindow() == window.id; }))
+        << what << " did not get the keyboard focus";
+}
+
+TEST_P(Desktops, TheFrozenDesktopCoversThePanelAndEveryWindowComesUpInFront)
+{
+    DisplayOptions displayOptions;
+    displayOptions.manager = GetParam();
+    displayOptions.panel = true;
+    // Up once the surface covers the whole screen and shows it exactly as
+    // it was, the panel included.
+    SkarvelRun run(displayOptions);
+    VirtualDisplay &display = run.display;
+    const std::optional<Rect> panel = display.panel();
+    ASSERT_TRUE(panel) << "no panel on the screen";
+    ASSERT_GE(panel->height, 10);
+    EXPECT_EQ(run.surface.frameRect, display.screenRect()) << "the surface has no border";
+
+    // The panel does not show through: clicks there reach the surface, and
+    // a change of the desktop below shows nowhere.
+    const Point onPanel = panel->center();
+    EXPECT_TRUE(waitUntil([&] {
+        const std::optional<WindowInfo> surface = display.windowInfo(run.surface.id);
+        return surface && display.frameAt(onPanel.x, onPanel.y) == surface->frame;
+    })) << "the panel is in front of the surface";
+    display.paintDesktop(Pattern::B);
+    waitUntil([&] { return display.grab() != run.startScreen; }, 1s);
+    EXPECT_TRUE(display.grab() == run.startScreen) << "the screen changed below the frozen desktop";
+
+    // The options window, in front; yellow for the pencil.
+    WindowInfo options = run.openOptions();
+    expectInFrontWithFocus(display, options, "the options window");
+    run.mix(options, 255, 255, 0);
+    run.closeOptions(options);
+
+    // A pencil stroke across the panel's area draws there.
+    const int y = onPanel.y;
+    display.drag({panel->x + 100, y}, {panel->x + 300, y});
+    const Rgb yellow{255, 255, 0};
+    EXPECT_TRUE(waitUntil([&] {
+        for (int x = panel->x + 110; x <= panel->x + 290; x += 10)
+            if (display.pixel(x, y) != yellow)
+                return false;
+        return true;
+    })) << "the stroke does not show over the panel; at its middle: " << display.pixel(panel->x + 200, y);
+
+    // The save dialog, in front and with the keyboard; Escape puts it away.
+    options = run.openOptions();
+    const WindowInfo dialog = run.openSaveDialog(options);
+    expectInFrontWithFocus(display, dialog, "the save dialog");
+    display.key(XK_Escape);
+    ASSERT_TRUE(display.waitWindowGone(saveDialogTitle));
+    run.closeOptions(display.findWindow(optionsTitle));
+
+    // Escape asks, in front of the surface; Yes shows the About window and
+    // puts the surface away.
+    display.activateWindow(run.surface);
+    display.key(XK_Escape);
+    const std::optional<WindowInfo> question = run.messageBox();
+    ASSERT_TRUE(question) << "Escape did not ask before leaving";
+    expectInFrontWithFocus(display, *question, "the question");
+    display.key(XK_Return);
+    const WindowInfo about = display.findWindow(aboutTitle);
+    EXPECT_TRUE(waitUntil([&] {
+        const std::optional<WindowInfo> surface = display.windowInfo(run.surface.id);
+        return !surface || !surface->viewable();
+    })) << "the surface stayed on the screen";
+    expectInFrontWithFocus(display, about, "the About window");
+    EXPECT_EQ(run.exitFromAbout(about), 0) << run.app.output();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWindowManager, Desktops,
+                         ::testing::Values(WindowManager::Openbox, WindowManager::Xfwm4, WindowManager::Metacity,
+                                           WindowManager::Mutter, WindowManager::I3),
+                         [](const ::testing::TestParamInfo<WindowManager> &info) {
+                             return std::string(windowManagerName(info.param));
+                         });
+
+} // namespace
