@@ -87,6 +87,17 @@ void TForm1::showEvent(QShowEvent *event)
     TForm::showEvent(event);
 }
 
+void TForm1::changeEvent(QEvent *event)
+{
+    // i3 ends the full-screen state when another window of the program asks
+    // for the keyboard (a message box, the save dialog do). Back on the
+    // surface, the person gets the whole screen again.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && isVisible() &&
+        !(windowState() & (Qt::WindowFullScreen | Qt::WindowMinimized)))
+        setWindowState(windowState() | Qt::WindowFullScreen);
+    TForm::changeEvent(event);
+}
+
 void TForm1::Timer1Timer()
 {
     // The step runs once per run. The timer stops before the step rather than

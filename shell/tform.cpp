@@ -15,17 +15,24 @@ TForm::TForm(QWidget *parent) : QWidget(parent, Qt::Window)
 void TForm::Show()
 {
     // A window that comes onto the screen gets the keyboard from the window
-    // manager, as every window a person opens does. Asking for it as well
+    // manager, as every window a person opens does. Asking for it instead
     // would do harm: i3 takes an application's request to activate another
-    // window as the end of the full-screen surface's full-screen state.
+    // window as the end of the full-screen surface's full-screen state. So a
+    // window that is on the screen but not active comes onto it anew.
     // Without a window manager nobody hands the keyboard over, so the window
     // takes it itself.
-    const bool appearing = !isVisible();
-    if (appearing)
+    if (!platform::windowManagerFrames()) {
+        if (!isVisible())
+            show();
+        raise();
+        activateWindow();
+        return;
+    }
+    if (isVisible() && !isActiveWindow())
+        hide();
+    if (!isVisible())
         show();
     raise();
-    if (!appearing || !platform::windowManagerFrames())
-        activateWindow();
 }
 
 void TForm::Hide() { hide(); }
