@@ -217,17 +217,13 @@ struct DisplayOptions {
     int width = 1024;
     int height = 768;
     int depth = 24;             // 24 (32 bits per pixel), 16 (RGB 565) or 8 (palette)
-<<<<<<< HEAD
     bool windowManager = true;  // run a window manager on the display
-    WindowManager manager = WindowManager::Openbox; // which one
+    bool sharedMemory = true;   // offer the MIT-SHM extension (Xvfb's default)
+    WindowManager manager = WindowManager::Openbox; // which window manager
     // A task bar: a 40-pixel dock window along the bottom with a strut
     // (_NET_WM_STRUT_PARTIAL), painted panelColor. Under i3 the bar of its
     // configuration is the panel.
     bool panel = false;
-=======
-    bool windowManager = true;  // run openbox on the display
-    bool sharedMemory = true;   // offer the MIT-SHM extension (Xvfb's default)
->>>>>>> main
 };
 
 // The task bar's colour.
