@@ -20,8 +20,8 @@ TStrokeState StrokeState;
 
 TForm1::TForm1(QWidget *parent) : TForm(parent)
 {
-    // Borderless, no title-bar buttons, design size 121 x 89 (the window is
-    // maximised over the screen at run time).
+    // Borderless, no title-bar buttons, design size 121 x 89 (the window
+    // covers the whole screen at run time).
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setWindowTitle(Application ? Application->Title() : QString());
     setGeometry(223, 136, 121, 89);
@@ -55,14 +55,14 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate()
 {
-    // Maximised over the screen. Without a window manager nobody honours the
-    // maximised state, so the window also asks for the screen's rectangle.
+    // Over the whole screen, panels and docks included. A window manager
+    // keeps a maximised window inside the work area, which leaves the panels
+    // out, so the surface asks for the full-screen state, which covers them.
+    // Without a window manager nobody honours a state, so the window also
+    // asks for the screen's rectangle.
     if (QScreen *screen = QGuiApplication::primaryScreen())
         Form1->setGeometry(screen->geometry());
-    // On Wayland only a full-screen window covers its output: tiling
-    // compositors tile a maximised one.
-    Form1->setWindowState(Form1->windowState() |
-                          (platform::waylandSession() ? Qt::WindowFullScreen : Qt::WindowMaximized));
+    Form1->setWindowState(Form1->windowState() | Qt::WindowFullScreen);
     // Erasing the background paints nothing (see the constructor).
     StrokeState.LineAnchorSet = false;
 }
@@ -79,6 +79,17 @@ void TForm1::showEvent(QShowEvent *event)
             Image1->SetBackdrop(&platform::screenReading());
     }
     TForm::showEvent(event);
+}
+
+void TForm1::changeEvent(QEvent *event)
+{
+    // i3 ends the full-screen state when another window of the program asks
+    // for the keyboard (a message box, the save dialog do). Back on the
+    // surface, the person gets the whole screen again.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && isVisible() &&
+        !(windowState() & (Qt::WindowFullScreen | Qt::WindowMinimized)))
+        setWindowState(windowState() | Qt::WindowFullScreen);
+    TForm::changeEvent(event);
 }
 
 void TForm1::Timer1Timer()

@@ -64,23 +64,26 @@ inline Point clearArea(int w, int h, std::initializer_list<Rgb> colours, Point f
 // The program running on a display with a known desktop, its surface up.
 struct SkarvelRun {
     VirtualDisplay display;
+    Image startScreen; // the whole screen just before the program started
     Program app;
     WindowInfo surface;
 
     // The desktop shows pattern A, or the given picture, when the program
-    // starts; returns once the surface covers the screen showing it.
+    // starts; returns once the surface covers the screen showing it (and the
+    // panel, when the display has one, as it was).
     explicit SkarvelRun(DisplayOptions displayOptions = {}, ProgramOptions programOptions = {},
                         std::optional<Image> desktop = std::nullopt)
         : display(displayOptions),
-          app((desktop ? display.paintDesktop(*desktop) : display.paintDesktop(Pattern::A), display), SKARVEL_PATH,
-              std::move(programOptions))
+          app((desktop ? display.paintDesktop(*desktop) : display.paintDesktop(Pattern::A),
+               startScreen = display.grab(), display),
+              SKARVEL_PATH, std::move(programOptions))
     {
         const bool up = waitUntil([&] {
             for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
                 if (w.viewable() && w.rect == display.screenRect()) {
                     surface = w;
-                    if (desktop)
-                        return display.grab() == *desktop;
+                    if (desktop || display.panel())
+                        return display.grab() == startScreen;
                     return display.compareDesktop(Pattern::A, display.screenRect()).matches();
                 }
             return false;

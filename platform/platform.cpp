@@ -100,6 +100,20 @@ void ownedByProgramWindow(QWidget *window)
 
 qreal screenRatio(const QScreen *screen) { return screen ? screen->devicePixelRatio() : 1.0; }
 
+// A dialog belongs to the program's full-screen window while one is on the
+// screen. Window managers keep a window's own dialogs in front of it; i3
+// shows nothing else over a full-screen window, so a dialog that belonged to
+// no window would open out of sight.
+void belongToFullScreenWindow(QWidget *dialog)
+{
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window != dialog && window->isVisible() && window->isFullScreen() && window->windowHandle()) {
+            dialog->winId();
+            dialog->windowHandle()->setTransientParent(window->windowHandle());
+            return;
+        }
+}
+
 } // namespace
 
 // --- Screen ---------------------------------------------------------------
@@ -245,6 +259,7 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
     box.setWindowTitle(caption);
     box.setText(text);
     box.setWindowModality(Qt::ApplicationModal);
+    belongToFullScreenWindow(&box);
     if (flags & MB_ICONERROR)
         box.setIcon(QMessageBox::Critical);
     if ((flags & 0xF) == MB_YESNO) {
@@ -292,6 +307,7 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
     dialog.setSizeGripEnabled(true);
     // Modal to every window of the program.
     dialog.setWindowModality(Qt::ApplicationModal);
+    belongToFullScreenWindow(&dialog);
     if (request.place)
         placeOnShow(&dialog, request.place);
     if (!request.fileName.isEmpty())

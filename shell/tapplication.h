@@ -47,7 +47,7 @@ public:
         owned_.append(instance);
     }
 
-    // Shows the main window as the launcher's show command says (maximised
+    // Shows the main window as the launcher's show command says (full screen
     // as its layout asks, or minimised when started iconified) and runs the
     // loop until Terminate. Returns the exit code.
     int Run(int showCommand);

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QPointer>
 
+#include "platform/window_placement.h"
 #include "shell/tapplication.h"
 
 TForm::TForm(QWidget *parent) : QWidget(parent, Qt::Window)
@@ -13,10 +14,25 @@ TForm::TForm(QWidget *parent) : QWidget(parent, Qt::Window)
 
 void TForm::Show()
 {
+    // A window that comes onto the screen gets the keyboard from the window
+    // manager, as every window a person opens does. Asking for it instead
+    // would do harm: i3 takes an application's request to activate another
+    // window as the end of the full-screen surface's full-screen state. So a
+    // window that is on the screen but not active comes onto it anew.
+    // Without a window manager nobody hands the keyboard over, so the window
+    // takes it itself.
+    if (!platform::windowManagerFrames()) {
+        if (!isVisible())
+            show();
+        raise();
+        activateWindow();
+        return;
+    }
+    if (isVisible() && !isActiveWindow())
+        hide();
     if (!isVisible())
         show();
     raise();
-    activateWindow();
 }
 
 void TForm::Hide() { hide(); }

@@ -10,7 +10,7 @@ class TForm : public QWidget {
 public:
     explicit TForm(QWidget *parent = nullptr);
 
-    // Made visible, brought to the front and activated.
+    // Made visible, brought to the front and given the keyboard.
     virtual void Show();
     void Hide();
     // The close rule, as for a close request from the window manager.

@@ -99,7 +99,7 @@ private slots:
         QVERIFY(Form1);
         QCOMPARE(Application->MainForm(), Form1);
         QVERIFY(Form1->windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(Form1->windowState() & Qt::WindowMaximized);
+        QVERIFY(Form1->windowState() & Qt::WindowFullScreen);
         QVERIFY(Form1->Timer1->isActive());
         QCOMPARE(Form1->Timer1->interval(), 1);
         QVERIFY(Form1->Image1->Picture.Empty());

@@ -9,19 +9,28 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace e2e {
 
+namespace detail {
+struct SpawnCommand;
+}
+
 struct VirtualDisplay::Impl {
     ~Impl();
 
     DisplayOptions options;
-    std::unique_ptr<TempDir> dir; // logs and openbox's config and cache
+    std::unique_ptr<TempDir> dir; // logs and the window manager's config and cache
     pid_t xvfb = 0;
-    pid_t openbox = 0;
+    pid_t wm = 0;                 // the window manager, or what runs it
+    Window desktopWindow = 0;     // under the window managers that draw the desktop
+    Window panelWindow = 0;       // the harness's own task bar
+    std::optional<Rect> panelPlace; // where the panel came up
     std::string name;
 
     Display *dpy = nullptr;
@@ -47,9 +56,24 @@ struct VirtualDisplay::Impl {
     void startServer();
     void startWindowManager();
     void stop();
+
+    // window_managers.cpp
+    detail::SpawnCommand windowManagerCommand() const;
+    bool drawsOwnDesktop() const; // the root window's background does not show
+    void showDesktop(Pixmap pixmap, const std::function<Rgb(int, int)> &expected);
+    void startPanel();
+    std::optional<Rect> panelRect() const;
 };
 
 namespace detail {
+
+// What runs a window manager: the program, its arguments, and variables to
+// set on top of the harness's environment for it.
+struct SpawnCommand {
+    std::string executable;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> environment;
+};
 
 // Installs the harness's X error handler (once per process): errors are
 // counted instead of ending the process, and printed unless trapped.

@@ -200,18 +200,40 @@ enum Modifier : unsigned { NoModifier = 0, ShiftModifier = 1, ControlModifier = 
 // ---------------------------------------------------------------------------
 // The display
 
+// The window managers of real X11 desktops the harness can run.
+//   Openbox:  openbox --sm-disable
+//   Xfwm4:    xfwm4 (Xfce), compositing as it does by default
+//   Metacity: metacity (GNOME Flashback), compositing
+//   Mutter:   mutter --x11 --sm-disable (GNOME on Xorg), compositing through
+//             OpenGL
+//   I3:       i3 (tiling) with a configuration of the harness's own: a bar at
+//             the bottom, everything else i3's defaults
+// Xfwm4, Metacity and Mutter each get a private session bus, as in their
+// desktops; settings come from their defaults, never the user's.
+enum class WindowManager { Openbox, Xfwm4, Metacity, Mutter, I3 };
+const char *windowManagerName(WindowManager manager);  // "openbox", "xfwm4", ...
+
 struct DisplayOptions {
     int width = 1024;
     int height = 768;
     int depth = 24;             // 24 (32 bits per pixel), 16 (RGB 565) or 8 (palette)
-    bool windowManager = true;  // run openbox on the display
+    bool windowManager = true;  // run a window manager on the display
     bool sharedMemory = true;   // offer the MIT-SHM extension (Xvfb's default)
+    WindowManager manager = WindowManager::Openbox; // which window manager
+    // A task bar: a 40-pixel dock window along the bottom with a strut
+    // (_NET_WM_STRUT_PARTIAL), painted panelColor. Under i3 the bar of its
+    // configuration is the panel.
+    bool panel = false;
 };
 
+// The task bar's colour.
+constexpr Rgb panelColor{64, 64, 64};
+constexpr int panelHeight = 40;
+
 // A private Xvfb server (96 dpi, no screen saver, no key auto-repeat), with
-// openbox on it when asked, and one Xlib connection through which the harness
-// reads the screen, finds windows and injects input. The destructor closes
-// the connection and stops openbox and Xvfb.
+// a window manager on it when asked, and one Xlib connection through which
+// the harness reads the screen, finds windows and injects input. The
+// destructor closes the connection and stops the window manager and Xvfb.
 class VirtualDisplay {
 public:
     explicit VirtualDisplay(const DisplayOptions &options = {});
@@ -226,8 +248,12 @@ public:
     int bitsPerPixel() const;         // what the server stores per pixel
     Rect screenRect() const { return {0, 0, width(), height()}; }
     bool hasWindowManager() const;
+    WindowManager windowManager() const; // which one, when hasWindowManager()
     pid_t serverPid() const;          // Xvfb
-    pid_t windowManagerPid() const;   // openbox, or 0
+    pid_t windowManagerPid() const;   // the window manager (or what runs it), or 0
+    // Where the panel (options.panel) came up on the screen; std::nullopt
+    // without one.
+    std::optional<Rect> panel() const;
 
     // The harness's own connection. Tests may create windows with it; events
     // on it are theirs, except MappingNotify, which the harness consumes.
@@ -235,8 +261,12 @@ public:
     // Flushes and waits until the server has handled every request.
     void sync() const;
 
-    // Desktop: sets the root window's background to the pattern and clears
-    // it, so every place no window covers shows the pattern.
+    // Desktop: every place no window covers shows the pattern. Openbox and
+    // i3 draw no desktop of their own, so the root window's background is
+    // set to it; under the compositing window managers, which draw the
+    // desktop themselves, it is a full-screen window of the desktop type
+    // (_NET_WM_WINDOW_TYPE_DESKTOP), which they keep below everything.
+    // Returns once the screen shows it where no window covers it.
     void paintDesktop(Pattern pattern);
     // Or any picture (true-colour displays), placed at the screen's origin.
     void paintDesktop(const Image &picture);

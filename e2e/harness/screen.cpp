@@ -86,9 +86,8 @@ void VirtualDisplay::paintDesktop(Pattern pattern)
         }
     }
     XFreeGC(dpy, gc);
-    XSetWindowBackgroundPixmap(dpy, d->root, pixmap);
-    XFreePixmap(dpy, pixmap); // the root keeps its own reference
-    XClearWindow(dpy, d->root);
+    d->showDesktop(pixmap, [pattern](int x, int y) { return expectedDesktopColor(pattern, x, y); });
+    XFreePixmap(dpy, pixmap); // the windows keep their own references
     sync();
 }
 
@@ -122,9 +121,10 @@ void VirtualDisplay::paintDesktop(const Image &picture)
     XPutImage(dpy, pixmap, gc, xi, 0, 0, 0, 0, width, height);
     XFreeGC(dpy, gc);
     XDestroyImage(xi); // frees the data too
-    XSetWindowBackgroundPixmap(dpy, d->root, pixmap);
+    d->showDesktop(pixmap, [&picture](int x, int y) {
+        return x < picture.width() && y < picture.height() ? picture.pixel(x, y) : Rgb{};
+    });
     XFreePixmap(dpy, pixmap);
-    XClearWindow(dpy, d->root);
     sync();
 }
 

@@ -187,26 +187,33 @@ void VirtualDisplay::Impl::startServer()
 
 void VirtualDisplay::Impl::startWindowManager()
 {
-    const auto log = dir->path() / "openbox.log";
+    const detail::SpawnCommand command = windowManagerCommand();
+    const std::string wmName = windowManagerName(options.manager);
+    const auto log = dir->path() / (wmName + ".log");
     detail::SpawnRequest request;
-    request.executable = "openbox";
-    request.args = {"--sm-disable"};
+    request.executable = command.executable;
+    request.args = command.args;
     request.environment = detail::currentEnvironment();
     // The system's default configuration, never the user's own.
     detail::setVariable(request.environment, "DISPLAY", name);
+    detail::setVariable(request.environment, "HOME", (dir->path() / "home").string());
     detail::setVariable(request.environment, "XDG_CONFIG_HOME", (dir->path() / "config").string());
     detail::setVariable(request.environment, "XDG_CACHE_HOME", (dir->path() / "cache").string());
     detail::setVariable(request.environment, "XDG_DATA_HOME", (dir->path() / "data").string());
     detail::unsetVariable(request.environment, "SESSION_MANAGER");
+    detail::unsetVariable(request.environment, "DBUS_SESSION_BUS_ADDRESS");
+    detail::unsetVariable(request.environment, "WAYLAND_DISPLAY");
+    for (const auto &[variable, value] : command.environment)
+        detail::setVariable(request.environment, variable, value);
     request.outputFile = log;
-    openbox = detail::spawn(request);
+    wm = detail::spawn(request);
 
     const Atom selection = atom("WM_S0");
     const Atom check = atom("_NET_SUPPORTING_WM_CHECK");
     bool exited = false;
     const bool ready = waitUntil(
         [&] {
-            if (detail::peekExit(openbox)) {
+            if (detail::peekExit(wm)) {
                 exited = true;
                 return true;
             }
@@ -225,12 +232,12 @@ void VirtualDisplay::Impl::startWindowManager()
         },
         startTimeout, 20ms);
     if (exited || !ready)
-        throw Error(std::string("openbox ") + (exited ? "exited" : "did not take the display") + " on " + name +
+        throw Error(wmName + (exited ? " exited" : " did not take the display") + " on " + name +
                     "; its log ends:\n" + detail::logTail(log));
 
     // Owning WM_S0 is not yet managing windows: openbox drops map requests
     // that come during its start-up. Map a window of our own (again, if the
-    // request was dropped) until openbox has framed it.
+    // request was dropped) until the window manager has framed it.
     const Window probe = XCreateSimpleWindow(dpy, root, 0, 0, 1, 1, 0, 0, 0);
     Window frame = None;
     int polls = 0;
@@ -245,13 +252,13 @@ void VirtualDisplay::Impl::startWindowManager()
             if (XQueryTree(dpy, probe, &rootReturn, &parent, &children, &count) && children)
                 XFree(children);
             frame = parent;
-            return detail::peekExit(openbox) || (parent != None && parent != root);
+            return detail::peekExit(wm) || (parent != None && parent != root);
         },
         startTimeout, 20ms);
     XDestroyWindow(dpy, probe);
     XSync(dpy, False);
-    if (!managed || detail::peekExit(openbox))
-        throw Error("openbox on " + name + " does not manage windows; its log ends:\n" + detail::logTail(log));
+    if (!managed || detail::peekExit(wm))
+        throw Error(wmName + " on " + name + " does not manage windows; its log ends:\n" + detail::logTail(log));
     // Wait until its frame is gone too, so that it shows on no screenshot.
     detail::XErrorTrap trap(dpy);
     waitUntil(
@@ -283,8 +290,8 @@ void VirtualDisplay::Impl::stop()
         XCloseDisplay(dpy);
     }
     dpy = nullptr;
-    detail::stopProcessGroup(openbox, SIGTERM, 5s);
-    openbox = 0;
+    detail::stopProcessGroup(wm, SIGTERM, 5s);
+    wm = 0;
     detail::stopProcessGroup(xvfb, SIGTERM, 5s);
     xvfb = 0;
 }
@@ -303,6 +310,8 @@ VirtualDisplay::VirtualDisplay(const DisplayOptions &options) : d(std::make_uniq
     d->startServer();
     if (options.windowManager)
         d->startWindowManager();
+    if (options.panel)
+        d->startPanel();
 }
 
 VirtualDisplay::~VirtualDisplay() = default;
@@ -312,9 +321,11 @@ int VirtualDisplay::width() const { return d->width; }
 int VirtualDisplay::height() const { return d->height; }
 int VirtualDisplay::depth() const { return d->depth; }
 int VirtualDisplay::bitsPerPixel() const { return d->bitsPerPixel; }
-bool VirtualDisplay::hasWindowManager() const { return d->openbox != 0; }
+bool VirtualDisplay::hasWindowManager() const { return d->wm != 0; }
+WindowManager VirtualDisplay::windowManager() const { return d->options.manager; }
+std::optional<Rect> VirtualDisplay::panel() const { return d->panelPlace; }
 pid_t VirtualDisplay::serverPid() const { return d->xvfb; }
-pid_t VirtualDisplay::windowManagerPid() const { return d->openbox; }
+pid_t VirtualDisplay::windowManagerPid() const { return d->wm; }
 _XDisplay *VirtualDisplay::xdisplay() const { return d->dpy; }
 
 void VirtualDisplay::sync() const
