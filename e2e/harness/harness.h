@@ -288,6 +288,8 @@ public:
     void drag(Point from, Point to, int steps = 10, int button = LeftButton);
     // Presses the modifiers, then the key, and releases them in reverse order.
     // Shift is added by itself when the keysym needs it (e.g. XK_exclam).
+    // The first key after a change of the keyboard map waits until the
+    // window manager has handled the change (and so has its key grabs again).
     void key(unsigned long keysym, unsigned modifiers = NoModifier);
     // Types UTF-8 text key by key: any character, Cyrillic included; '\n' is
     // Return and '\t' is Tab. A character the keyboard map lacks is bound to a
