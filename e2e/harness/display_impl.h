@@ -47,12 +47,15 @@ struct VirtualDisplay::Impl {
     std::map<KeySym, KeyCode> boundKeys;
     std::map<KeyCode, unsigned long> lastUse;
     unsigned long useCounter = 0;
-    // When the keyboard map last changed: a window manager re-reads the map
-    // and makes its key grabs (Alt+F4) anew, in its own time.
-    std::chrono::steady_clock::time_point mapChanged{};
+    // The keyboard map has changed since the window manager last showed
+    // that it has handled such a change (see confirmKeyboardMapping).
+    bool mapUnconfirmed = false;
 
     Atom atom(const char *atomName) const;
     void drainMappingNotify() const;
+    // Returns once the window manager, if there is one, has handled every
+    // change of the keyboard map made so far; throws if it does not answer.
+    void confirmKeyboardMapping();
     void startServer();
     void startWindowManager();
     void stop();

@@ -27,6 +27,26 @@
 // - Failures are exceptions (e2e::Error) whose message says what was expected
 //   and what was found; GoogleTest reports them as test failures.
 //
+// Rules that keep the tests from failing one run in twenty. Several programs
+// (the server, the window manager, the program under test) each handle their
+// events in their own time, so a step that "must be done by now" is a race:
+// - Every wait waits for an observable condition (a pixel, a window, the
+//   focus, a file, an exit), never a fixed time and never a retry of input.
+// - No input before the window that should receive it has the keyboard focus
+//   (activateWindow, or focusedWindow() in a waitUntil), and no key right
+//   after a click without the click having arrived (release() sees to it).
+// - A change of the keyboard map is confirmed before the next key: the window
+//   manager drops and remakes its key grabs when it hears of the change, and
+//   a shortcut sent meanwhile goes to the program. key() and typeText() wait
+//   for the window manager's answer to a request sent after the change.
+// - A window manager's shortcut (Alt+F4) acts on the window it thinks
+//   focused; activate the window first, even if the program focused it.
+// - A window counts as shown once it is viewable in its frame and painted
+//   (a known pixel), not once it exists.
+// - A seed of anything random is printed and can be replayed through an
+//   environment variable. scripts/test --stress N runs the end-to-end tests
+//   N times at -j2 and N/3 at -j4; a new test should pass it before it lands.
+//
 // Tests of the program are built with skarvel_add_e2e_test() (see
 // e2e/CMakeLists.txt), which links this library and defines SKARVEL_PATH.
 //
@@ -319,6 +339,8 @@ public:
     void drag(Point from, Point to, int steps = 10, int button = LeftButton);
     // Presses the modifiers, then the key, and releases them in reverse order.
     // Shift is added by itself when the keysym needs it (e.g. XK_exclam).
+    // The first key after a change of the keyboard map waits until the
+    // window manager has handled the change (and so has its key grabs again).
     void key(unsigned long keysym, unsigned modifiers = NoModifier);
     // Types UTF-8 text key by key: any character, Cyrillic included; '\n' is
     // Return and '\t' is Tab. A character the keyboard map lacks is bound to a

@@ -2,8 +2,6 @@
 
 #include "display_impl.h"
 
-#include <thread>
-
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -130,7 +128,7 @@ Stroke strokeFor(VirtualDisplay::Impl &d, KeySym keysym, const std::set<KeySym> 
     KeySym syms[2] = {keysym, keysym}; // the same with and without Shift
     XChangeKeyboardMapping(d.dpy, *code, 2, syms, 1);
     XSync(d.dpy, False);
-    d.mapChanged = std::chrono::steady_clock::now();
+    d.mapUnconfirmed = true;
     d.boundKeys[keysym] = *code;
     d.lastUse[*code] = ++d.useCounter;
     return {*code, false};
@@ -161,6 +159,7 @@ void strike(VirtualDisplay::Impl &d, KeySym keysym, unsigned modifiers, const st
     const Stroke stroke = strokeFor(d, keysym, keep);
     if (stroke.shift)
         modifiers |= ShiftModifier;
+    d.confirmKeyboardMapping();
     std::vector<KeyCode> held;
     for (unsigned m : {ControlModifier, AltModifier, SuperModifier, ShiftModifier}) {
         if (!(modifiers & m))
@@ -248,13 +247,6 @@ void VirtualDisplay::drag(Point from, Point to, int steps, int button)
 
 void VirtualDisplay::key(unsigned long keysym, unsigned modifiers)
 {
-    // A shortcut with a modifier may be the window manager's; give it a
-    // moment to make its key grabs again after a change of the keyboard map.
-    if (modifiers & (AltModifier | SuperModifier)) {
-        const auto settled = d->mapChanged + scaledTimeout(300ms);
-        if (std::chrono::steady_clock::now() < settled)
-            std::this_thread::sleep_until(settled);
-    }
     strike(*d, keysym, modifiers, {keysym});
 }
 
@@ -277,7 +269,7 @@ void VirtualDisplay::restoreKeyboardMapping()
     for (const auto &[keysym, code] : d->boundKeys) {
         KeySym none = NoSymbol;
         XChangeKeyboardMapping(d->dpy, code, 1, &none, 1);
-        d->mapChanged = std::chrono::steady_clock::now();
+        d->mapUnconfirmed = true;
     }
     d->boundKeys.clear();
     d->lastUse.clear();
