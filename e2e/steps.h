@@ -65,6 +65,9 @@ inline Point clearArea(int w, int h, std::initializer_list<Rgb> colours, Point f
 struct SkarvelRun {
     VirtualDisplay display;
     Image startScreen; // the whole screen just before the program started
+    // The program's working folder, where its save dialog opens; the test's
+    // own private folder when it passes one (ProgramOptions::workingDirectory).
+    std::filesystem::path folder;
     Program app;
     WindowInfo surface;
 
@@ -74,10 +77,13 @@ struct SkarvelRun {
     explicit SkarvelRun(DisplayOptions displayOptions = {}, ProgramOptions programOptions = {},
                         std::optional<Image> desktop = std::nullopt)
         : display(displayOptions),
+          folder(programOptions.workingDirectory),
           app((desktop ? display.paintDesktop(*desktop) : display.paintDesktop(Pattern::A),
                startScreen = display.grab(), display),
               SKARVEL_PATH, std::move(programOptions))
     {
+        if (folder.empty())
+            folder = app.home();
         const bool up = waitUntil([&] {
             for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
                 if (w.viewable() && w.rect == display.screenRect()) {
@@ -203,24 +209,26 @@ struct SkarvelRun {
     }
 
     // Types the name into the open save dialog and confirms it; returns once
-    // the file has appeared.
+    // the file has appeared. The file must go into `folder`, where the dialog
+    // opens: the name is typed relative to it, as a person types a name.
+    // (The name field completes what is typed in a list below it, over a model
+    // that reads folders in the background; while the list is up, Return only
+    // closes it. A full path typed through /tmp matches the folders of other
+    // tests running at the same time, and the list comes up late, once /tmp has
+    // been read, so it can swallow the Return. A private folder with nothing
+    // in it that the name starts like gives the list nothing to show. The
+    // dialog opens there the first time; later it opens where it saved last.)
     std::filesystem::path typeSaveName(const std::filesystem::path &typed)
     {
-        display.typeText(typed.string());
+        const std::filesystem::path name = typed.lexically_relative(folder);
+        if (name.empty() || *name.begin() == "..")
+            throw Error("the save dialog opens in " + folder.string() + ", not above " + typed.string() +
+                        "; start the program there (ProgramOptions::workingDirectory)");
+        display.typeText(name.string() + "\n");
         std::filesystem::path saved = typed;
         if (!typed.has_extension())
             saved += ".bmp";
-        // The file name field completes names in a list below it, which the
-        // dialog may show late, once it has read a folder; while the list is
-        // up, Return only closes it. So a person looks before pressing Return,
-        // and presses it again if the dialog stays.
-        bool done = false;
-        for (int attempt = 0; attempt < 3 && !done; ++attempt) {
-            waitUntil([&] { return !popupShown(); }, 1s);
-            display.key(XK_Return);
-            done = waitUntil([&] { return std::filesystem::exists(saved); }, 3s);
-        }
-        if (!done || !display.waitWindowGone(saveDialogTitle))
+        if (!waitUntil([&] { return std::filesystem::exists(saved); }) || !display.waitWindowGone(saveDialogTitle))
             throw Error("the picture was not saved as " + saved.string() + ": " + app.output());
         return saved;
     }
@@ -241,15 +249,6 @@ struct SkarvelRun {
             },
             timeout);
         return box;
-    }
-
-    // A list, menu or hint of the program is on the screen.
-    bool popupShown() const
-    {
-        for (const WindowInfo &w : display.topLevelWindows())
-            if (w.viewable() && w.popup && w.title == surfaceTitle)
-                return true;
-        return false;
     }
 
     // Escape on the surface, Yes (Return, the default) to the question; returns

@@ -32,7 +32,7 @@ TEST(WholeRoad, StartDrawSaveAndLeave)
 {
     TempDir dir("skarvel-road");
     // 1. Start: the surface covers the screen with the frozen desktop.
-    SkarvelRun run;
+    SkarvelRun run({}, ProgramOptions{.workingDirectory = dir.path()}); // the save dialog opens there
     run.display.paintDesktop(Pattern::B);
     EXPECT_TRUE(run.display.compareDesktop(Pattern::A, run.display.screenRect()).matches()) << "not frozen";
 

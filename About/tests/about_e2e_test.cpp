@@ -86,6 +86,7 @@ struct UrlHandler {
         std::filesystem::permissions(handler, std::filesystem::perms::owner_all);
         const char *path = std::getenv("PATH");
         options.env["PATH"] = (dir / "bin").string() + ":" + (path ? path : "/usr/bin:/bin");
+        options.workingDirectory = dir.path(); // where the save dialog opens
     }
 };
 

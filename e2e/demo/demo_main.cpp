@@ -97,7 +97,11 @@ int main(int argc, char **argv)
         const Image desktop = madeUpDesktop();
 
         say("starting a private virtual display and the program");
-        SkarvelRun run({W, H, 24, true}, {}, desktop);
+        // Started in the output folder, where its save dialog then opens. The
+        // picture of an earlier run goes first: the dialog's name field would
+        // offer it in a completion list, and the list would take the Return.
+        fs::remove(out / "Рабочий стол.bmp");
+        SkarvelRun run({W, H, 24, true}, ProgramOptions{.workingDirectory = out}, desktop);
 
         say("mixing a colour and taking the pencil, 5 pixels thick");
         WindowInfo options = run.openOptions(RightButton, {700, 650});
