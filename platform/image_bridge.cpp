@@ -1,5 +1,6 @@
 #include "platform/image_bridge.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "canvas/pixel_rows.h"
@@ -69,18 +70,29 @@ void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap
 
     const QImage::Format format = sharedFormat(bitmap.Format());
     if (format != QImage::Format_Invalid && format != QImage::Format_Indexed8 && format != QImage::Format_Mono) {
-        // Same layout as a Qt format: convert the rows once, then copy bytes.
-        QImage converted = image.copy(src).convertToFormat(format);
+        // Same layout as a Qt format: rows in that format are copied as bytes.
+        // Other rows are converted a strip at a time, so that no converted
+        // copy of the whole image is ever held next to it and the bitmap.
+        constexpr int stripRows = 64;
+        const bool same = image.format() == format;
         const int bytes = (src.width() * bitmap.BitsPerPixel()) / 8;
         const int offset = (dstArea.x() * bitmap.BitsPerPixel()) / 8;
-        for (int row = 0; row < src.height(); ++row)
-            std::memcpy(bitmap.ScanLine(dstArea.y() + row) + offset, converted.constScanLine(row), std::size_t(bytes));
-        if (bitmap.Format() == PixelFormat::pf32bit) {
-            // Qt keeps the unused top byte as it found it; the bitmap holds 0xFF there.
-            for (int row = 0; row < src.height(); ++row) {
-                auto *p = reinterpret_cast<std::uint32_t *>(bitmap.ScanLine(dstArea.y() + row)) + dstArea.x();
-                for (int i = 0; i < src.width(); ++i)
-                    p[i] |= 0xFF000000u;
+        const int sourceOffset = (src.x() * image.depth()) / 8;
+        for (int first = 0; first < src.height(); first += stripRows) {
+            const int rows = std::min(stripRows, src.height() - first);
+            QImage strip;
+            if (!same)
+                strip = image.copy(src.x(), src.y() + first, src.width(), rows).convertToFormat(format);
+            for (int row = 0; row < rows; ++row) {
+                const uchar *line = same ? image.constScanLine(src.y() + first + row) + sourceOffset : strip.constScanLine(row);
+                std::uint8_t *target = bitmap.ScanLine(dstArea.y() + first + row) + offset;
+                std::memcpy(target, line, std::size_t(bytes));
+                if (bitmap.Format() == PixelFormat::pf32bit) {
+                    // Qt keeps the unused top byte as it found it; the bitmap holds 0xFF there.
+                    auto *p = reinterpret_cast<std::uint32_t *>(target);
+                    for (int i = 0; i < src.width(); ++i)
+                        p[i] |= 0xFF000000u;
+                }
             }
         }
         return;

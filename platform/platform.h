@@ -40,6 +40,8 @@ bool readScreenBeforeMapping();
 const QImage &screenReading();
 // Lets the reading go once nothing needs it any more.
 void forgetScreenReading();
+// Hands memory the program has freed (whole frames, say) back to the system.
+void returnFreedMemory();
 
 // The whole-screen drawing context, held only around a block copy.
 struct ScreenContext;
