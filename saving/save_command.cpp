@@ -2,6 +2,7 @@
 
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
+#include "canvas/errors.h"
 #include "canvas/tbitmap.h"
 #include "saving/bmp_file.h"
 #include "saving/save_rules.h"
@@ -15,7 +16,11 @@ void saveCommand(TSaveDialog &dialog)
     if (!dialog.Execute())
         return;
 
-    const std::string target = saving::saveTargetName(dialog.FileName.toStdString());
+    const std::string typed = dialog.FileName.toStdString();
+    const std::optional<std::string> name = saving::typedFileName(typed);
+    if (!name)
+        throw EFCreateError("Cannot create file " + saving::saveTargetName(typed));
+    const std::string target = saving::saveTargetName(*name);
     // Without a surface there is no picture: the empty bitmap in its place
     // is refused by the writer rather than saved as nothing.
     TBitmap none;

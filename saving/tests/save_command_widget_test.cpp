@@ -159,6 +159,61 @@ private slots:
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("нет папки"))));
     }
 
+    // A name pasted from a terminal brings its line break along; other
+    // control characters make no file at all.
+    void controlCharactersInTheName_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved"); // empty: refused
+        QTest::newRow("trailing LF") << QStringLiteral("pic\n") << QStringLiteral("pic.bmp");
+        QTest::newRow("trailing CR LF") << QStringLiteral("crlf.bmp\r\n") << QStringLiteral("crlf.bmp");
+        QTest::newRow("LF inside") << QStringLiteral("a\nb") << QString();
+        QTest::newRow("tab") << QStringLiteral("a\tb") << QString();
+        QTest::newRow("DEL") << QStringLiteral("a\x7f") << QString();
+        QTest::newRow("escape before a trailing LF") << QStringLiteral("\x1b[0m\n") << QString();
+    }
+    void controlCharactersInTheName()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QDir(dir.path()).removeRecursively();
+        QDir().mkpath(dir.path());
+        answer = path(typed);
+        clickSaveAs();
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        if (saved.isEmpty()) {
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(boxes[0].text.startsWith(QStringLiteral("Cannot create file ") + dir.path() + QLatin1Char('/')),
+                     qPrintable(boxes[0].text));
+            QCOMPARE(files, QStringList());
+        } else {
+            QVERIFY(boxes.isEmpty());
+            QCOMPARE(files, QStringList{saved});
+            QCOMPARE(fileBytes(path(saved)), bmp::encode(picture()));
+        }
+    }
+
+    // A link whose target does not exist yet keeps pointing there: the save
+    // makes the target, or, when the target's folder is missing, nothing.
+    void danglingLinkIsWrittenThrough()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("real"));
+        QVERIFY(QFile::link(QStringLiteral("real/target.bmp"), path(QStringLiteral("link.bmp"))));
+        answer = path(QStringLiteral("link"));
+        clickSaveAs();
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(QFileInfo(path(QStringLiteral("link.bmp"))).isSymLink());
+        QCOMPARE(fileBytes(path(QStringLiteral("real/target.bmp"))), bmp::encode(picture()));
+
+        QVERIFY(QFile::link(QStringLiteral("gone/target.bmp"), path(QStringLiteral("nowhere.bmp"))));
+        answer = path(QStringLiteral("nowhere"));
+        clickSaveAs();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file ") + path(QStringLiteral("nowhere.bmp.")));
+        QVERIFY(QFileInfo(path(QStringLiteral("nowhere.bmp"))).isSymLink());
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("gone"))));
+    }
+
     void aSecondSaveWithoutDrawingDoesNotConvertAgain()
     {
         answer = path(QStringLiteral("first"));
