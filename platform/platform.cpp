@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QImage>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
@@ -196,6 +198,23 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
         placeOnShow(&dialog, request.place);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+    // A folder entered by typing its path and Return leaves that path in the
+    // name field, and a name typed next is glued to it: "photos" + "pic" makes
+    // "photospic" beside the folder. The field is emptied once the dialog
+    // shows that folder, so that the next name is taken in it (and refused
+    // with the path the person meant if the folder has gone by then).
+    auto *name = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    auto *model = dialog.findChild<QFileSystemModel *>();
+    if (name && model) {
+        QObject::connect(model, &QFileSystemModel::rootPathChanged, name,
+                         [name, shown = dialog.directory().absolutePath()](const QString &entered) mutable {
+                             const QString typed = name->text();
+                             if (!typed.isEmpty() &&
+                                 QDir::cleanPath(QDir(shown).absoluteFilePath(typed)) == QDir::cleanPath(entered))
+                                 name->clear();
+                             shown = entered;
+                         });
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());

@@ -231,6 +231,28 @@ private slots:
         QCOMPARE(testbmp::parse(fileBytes(path(QStringLiteral("third.bmp")))).at(1, 1), picture().Pixel(1, 1));
     }
 
+    // The folder the dialog was showing is removed from outside before the
+    // name is typed: the file goes where the person meant it, or nowhere.
+    void vanishedFolderOfTheRealDialog()
+    {
+        platform::setSaveDialogHook({});
+        QDir(dir.path()).mkpath(QStringLiteral("x/photos"));
+        const QString folder = path(QStringLiteral("x/photos"));
+        whenDialogOpen([&](QFileDialog *fd) {
+            auto *edit = fd->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            edit->setText(folder);
+            QTest::keyClick(edit, Qt::Key_Return);
+            QDir(folder).removeRecursively();
+            QTest::keyClicks(edit, QStringLiteral("pic"));
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        clickSaveAs();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Cannot create file ") + folder + QStringLiteral("/pic.bmp."));
+        QCOMPARE(QDir(path(QStringLiteral("x"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
     // The platform's own dialog, without the test's hook. What it shows is
     // noted while it is open and checked once it has closed, so that a
     // failing check cannot leave the dialog waiting.
