@@ -280,4 +280,36 @@ bool displayAvailable(QString *why)
     return true;
 }
 
+bool displayPaintable(QString *why)
+{
+#ifdef SKARVEL_X11
+    const QByteArray platformName = qgetenv("QT_QPA_PLATFORM");
+    if (!platformName.isEmpty() && !platformName.startsWith("xcb"))
+        return true;
+    Display *display = XOpenDisplay(qgetenv("DISPLAY").constData());
+    if (!display)
+        return true; // displayAvailable says why
+    const int screen = DefaultScreen(display);
+    const int depth = DefaultDepth(display, screen);
+    const Visual *visual = DefaultVisual(display, screen);
+    const int visualClass = visual ? visual->c_class : -1;
+    XCloseDisplay(display);
+    if (visualClass == TrueColor && depth >= 15)
+        return true;
+    if (why) {
+        static const char *const classNames[] = {"StaticGray", "GrayScale", "StaticColor",
+                                                 "PseudoColor", "TrueColor", "DirectColor"};
+        const char *className = visualClass >= 0 && visualClass < 6 ? classNames[visualClass] : "unknown";
+        *why = QStringLiteral("the display has a depth of %1 bits (%2); the program needs a true-colour display "
+                              "of 15 bits or more (16, 24 or 30 bits)")
+                   .arg(depth)
+                   .arg(QLatin1String(className));
+    }
+    return false;
+#else
+    Q_UNUSED(why);
+    return true;
+#endif
+}
+
 } // namespace platform

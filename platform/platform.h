@@ -104,4 +104,11 @@ int launcherShowCommand(int argc, char **argv);
 // before any window is made so that the program can say so and exit.
 bool displayAvailable(QString *why);
 
+// Whether the program's windows can paint on the display: Qt's widgets paint
+// only on a true-colour visual of 15 bits or more, and on an 8-bit
+// (PseudoColor) display they would show a window that draws nothing. When
+// not, `why` names the display's depth and what is needed. Checked with
+// displayAvailable, before any window is made.
+bool displayPaintable(QString *why);
+
 } // namespace platform

@@ -83,9 +83,16 @@ int runProgram(int argc, char **argv)
                      why.toLocal8Bit().constData());
         return 1;
     }
+    if (!platform::displayPaintable(&why)) {
+        std::fprintf(stderr, "skarvel: %s.\n", why.toLocal8Bit().constData());
+        return 1;
+    }
     TApplication application(argc, argv);
     try {
         Application->SetTitle(QStringLiteral("Скарвел"));
+        // The program's own texts are Russian whatever the language; Qt's
+        // follow the person's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG).
+        Application->LoadToolkitTranslations(QLocale::system());
         setDisplayPixelFormat(platform::displayPixelFormat());
         endOnTerminationSignals();
         platform::watchNativePointer();
