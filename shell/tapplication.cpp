@@ -1,6 +1,8 @@
 #include "shell/tapplication.h"
 
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QWidget>
 
 #include <cstdlib>
@@ -114,6 +116,22 @@ void TApplication::ShowStartupFailure(const std::exception &error)
     const std::string text = startupFailureText(kindName(error), module, &error, error.what());
     platform::MessageBox(QString::fromStdString(text), QStringLiteral("Application Error"),
                          platform::MB_OK | platform::MB_ICONERROR | platform::MB_TASKMODAL);
+}
+
+bool TApplication::LoadToolkitTranslations(const QLocale &locale)
+{
+    if (toolkitTexts_) {
+        removeTranslator(toolkitTexts_);
+        delete toolkitTexts_;
+        toolkitTexts_ = nullptr;
+    }
+    auto translator = std::make_unique<QTranslator>(this);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    toolkitTexts_ = translator.release();
+    installTranslator(toolkitTexts_);
+    return true;
 }
 
 bool TApplication::notify(QObject *receiver, QEvent *event)

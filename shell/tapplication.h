@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QList>
+#include <QLocale>
 #include <QPointer>
 #include <QString>
 
@@ -9,6 +10,7 @@
 #include <new>
 #include <utility>
 
+class QTranslator;
 class TForm;
 
 // The application object: its title, the main window (the first window
@@ -74,6 +76,13 @@ public:
         }
     }
 
+    // Qt's own texts (the question box's buttons, the save dialog, the
+    // fields' context menus) in the language of `locale`, from the toolkit's
+    // installed translations. Without a translation for it, or without the
+    // translations at all, they stay English. Replaces what an earlier call
+    // loaded; returns whether a translation was found.
+    bool LoadToolkitTranslations(const QLocale &locale);
+
     bool notify(QObject *receiver, QEvent *event) override;
 
 private:
@@ -82,6 +91,7 @@ private:
     QList<QPointer<TForm>> forms_;
     QList<QPointer<TForm>> owned_;
     bool terminated_ = false;
+    QTranslator *toolkitTexts_ = nullptr;
 };
 
 extern TApplication *Application;

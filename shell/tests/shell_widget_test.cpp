@@ -1,3 +1,5 @@
+#include <QMessageBox>
+#include <QPushButton>
 #include <QtTest/QtTest>
 
 #include <new>
@@ -91,6 +93,22 @@ private slots:
         QCOMPARE(boxes[0].caption, QStringLiteral("Application Error"));
         QVERIFY2(boxes[0].text.startsWith(QStringLiteral("Exception std::bad_alloc in module ")), qPrintable(boxes[0].text));
         QCOMPARE(boxes[0].flags, 0x2010u);
+    }
+
+    // Qt's own texts follow the language; the program's own do not change.
+    void qtTextsComeInThePersonsLanguage()
+    {
+        const auto buttons = [] {
+            QMessageBox box;
+            return box.addButton(QMessageBox::Yes)->text().remove(QLatin1Char('&')) + QLatin1Char('/') +
+                   box.addButton(QMessageBox::No)->text().remove(QLatin1Char('&'));
+        };
+        QVERIFY(Application->LoadToolkitTranslations(QLocale(QLocale::Russian, QLocale::Russia)));
+        QCOMPARE(buttons(), QStringLiteral("Да/Нет"));
+        QCOMPARE(Application->Title(), QStringLiteral("Скарвел"));
+        // No translation for the C locale: English again.
+        QVERIFY(!Application->LoadToolkitTranslations(QLocale::c()));
+        QCOMPARE(buttons(), QStringLiteral("Yes/No"));
     }
 
     void theSurfaceCoversTheScreenAndTakesItsSnapshotOnce()
