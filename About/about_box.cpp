@@ -12,6 +12,7 @@
 
 #include "About/about_controls.h"
 #include "About/jpeg_decoder.h"
+#include "shell/guard.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "canvas/errors.h"
 #include "platform/platform.h"
@@ -210,21 +211,21 @@ void TAboutBox::bind()
         switch (row.move) {
         case MoveHandler::None: break;
         case MoveHandler::Panel1MouseMove:
-            move = [this](TShiftState s, int x, int y) { Panel1MouseMove(s, x, y); };
+            shell::bindGuarded(move, [this](TShiftState s, int x, int y) { Panel1MouseMove(s, x, y); });
             break;
         case MoveHandler::Label1MouseMove:
-            move = [this](TShiftState s, int x, int y) { Label1MouseMove(s, x, y); };
+            shell::bindGuarded(move, [this](TShiftState s, int x, int y) { Label1MouseMove(s, x, y); });
             break;
         case MoveHandler::Label3MouseMove:
-            move = [this](TShiftState s, int x, int y) { Label3MouseMove(s, x, y); };
+            shell::bindGuarded(move, [this](TShiftState s, int x, int y) { Label3MouseMove(s, x, y); });
             break;
         }
         std::function<void()> click;
         switch (row.click) {
         case ClickHandler::None: break;
-        case ClickHandler::SpeedButton1Click: click = [this] { SpeedButton1Click(); }; break;
-        case ClickHandler::Label1Click: click = [this] { Label1Click(); }; break;
-        case ClickHandler::Label3Click: click = [this] { Label3Click(); }; break;
+        case ClickHandler::SpeedButton1Click: shell::bindGuarded(click, [this] { SpeedButton1Click(); }); break;
+        case ClickHandler::Label1Click: shell::bindGuarded(click, [this] { Label1Click(); }); break;
+        case ClickHandler::Label3Click: shell::bindGuarded(click, [this] { Label3Click(); }); break;
         }
         if (auto *button = qobject_cast<TSpeedButton *>(control)) {
             button->OnMouseMove = move;

@@ -13,6 +13,7 @@
 #include "SkarvelKod/timage.h"
 #include "canvas/tcanvas.h"
 #include "saving/save_command.h"
+#include "shell/guard.h"
 
 // The glyphs and arrows are built into the program as a Qt resource; a
 // resource in a static library has to be pulled in by name.
@@ -301,17 +302,18 @@ void TfrmPalitra::bindEvents()
         const Handler handler = row.event;
         QWidget *widget = findControl(row.name);
         if (auto *button = qobject_cast<TSpeedButton *>(widget)) {
-            button->OnClick = [this, handler] { (this->*handler)(); };
+            shell::bindGuarded(button->OnClick, [this, handler] { (this->*handler)(); });
         } else if (auto *bar = qobject_cast<TScrollBar *>(widget)) {
             // A slider reports a change only when its position really changed.
-            connect(bar, &QScrollBar::valueChanged, this, [this, handler] { (this->*handler)(); });
+            shell::connectGuarded(bar, &QScrollBar::valueChanged, this, [this, handler] { (this->*handler)(); });
         } else if (auto *radio = qobject_cast<TRadioButton *>(widget)) {
-            connect(radio, &QAbstractButton::toggled, this, [this, radio, handler](bool checked) {
+            shell::connectGuarded(radio, &QAbstractButton::toggled, this, [this, radio, handler](bool checked) {
                 radioToggled(radio, checked);
                 if (checked)
                     (this->*handler)();
             });
-            radio->OnArrowKey = [this](TRadioButton *from, int direction) { moveFocusInGroup(from, direction); };
+            shell::bindGuarded(radio->OnArrowKey,
+                               [this](TRadioButton *from, int direction) { moveFocusInGroup(from, direction); });
         }
     }
 }

@@ -12,6 +12,7 @@
 #include "About/about_box.h"
 #include "SkarvelKod/random_below.h"
 #include "SkarvelKod/timage.h"
+#include "shell/guard.h"
 #include "shell/tapplication.h"
 
 TForm1 *Form1 = nullptr;
@@ -38,15 +39,16 @@ TForm1::TForm1(QWidget *parent) : TForm(parent)
 
     Image1 = new TImage(this);
     Image1->setGeometry(0, 0, 121, 89);
-    Image1->OnMouseDown = [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseDown(b, s, x, y); };
-    Image1->OnMouseMove = [this](TShiftState s, int x, int y) { FormMouseMove(s, x, y); };
-    Image1->OnMouseUp = [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseUp(b, s, x, y); };
+    shell::bindGuarded(Image1->OnMouseDown,
+                       [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseDown(b, s, x, y); });
+    shell::bindGuarded(Image1->OnMouseMove, [this](TShiftState s, int x, int y) { FormMouseMove(s, x, y); });
+    shell::bindGuarded(Image1->OnMouseUp, [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseUp(b, s, x, y); });
 
     // The one-shot snapshot trigger: armed now, it cannot fire before the loop runs.
     Timer1 = new QTimer(this);
     Timer1->setInterval(1);
     Timer1->setTimerType(Qt::PreciseTimer);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    shell::connectGuarded(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     Timer1->start();
     if (!Timer1->isActive())
         throw EOutOfResources("Not enough timers available");

@@ -89,6 +89,8 @@ PixelFormat displayPixelFormat()
     return PixelFormat::pf32bit;
 }
 
+void setScreenReadHook(ScreenReadHook hook) { installedHook<ScreenReadHook>() = std::move(hook); }
+
 bool readScreenBeforeMapping()
 {
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -96,7 +98,8 @@ bool readScreenBeforeMapping()
         return false;
     // The whole root window, at device resolution; the copy takes the
     // primary display's rectangle from its origin.
-    QImage image = screen->grabWindow(0).toImage();
+    QImage image = installedHook<ScreenReadHook>() ? installedHook<ScreenReadHook>()()
+                                                   : screen->grabWindow(0).toImage();
     if (image.isNull())
         return false;
     image.setDevicePixelRatio(1.0);

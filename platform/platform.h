@@ -36,6 +36,10 @@ PixelFormat displayPixelFormat();
 // screen context uses that reading. Returns false if the screen could not be
 // read (the copy then leaves its destination as it was).
 bool readScreenBeforeMapping();
+// The screen read itself can be replaced, so that tests can make it fail (a
+// null image, or an error raised); an empty hook restores the real one.
+using ScreenReadHook = std::function<QImage()>;
+void setScreenReadHook(ScreenReadHook hook);
 // The reading taken by readScreenBeforeMapping, or a null image.
 const QImage &screenReading();
 // Lets the reading go once nothing needs it any more.

@@ -134,14 +134,23 @@ bool TApplication::LoadToolkitTranslations(const QLocale &locale)
     return true;
 }
 
-bool TApplication::notify(QObject *receiver, QEvent *event)
+void TApplication::ShowCurrentException()
 {
     try {
-        return QApplication::notify(receiver, event);
+        throw;
     } catch (const std::exception &error) {
         ShowException(error);
     } catch (...) {
         ShowException(Exception("Unknown error"));
+    }
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowCurrentException();
     }
     return false;
 }

@@ -65,16 +65,26 @@ public:
     // The box of a failed start-up ("Application Error").
     void ShowStartupFailure(const std::exception &error);
 
-    // A window's creation handler: an error in it goes to the error box.
+    // The one guard of every handler (see shell/guard.h): an error leaving
+    // it ends a drag in progress and goes to the error box, as one leaving an
+    // event handler does in notify; the program goes on.
     template <class F>
-    void RunCreationHandler(F &&handler)
+    void RunHandler(F &&handler)
     {
         try {
             std::forward<F>(handler)();
-        } catch (const std::exception &error) {
-            ShowException(error);
+        } catch (...) {
+            ShowCurrentException();
         }
     }
+    // A window's creation handler runs under the same guard.
+    template <class F>
+    void RunCreationHandler(F &&handler)
+    {
+        RunHandler(std::forward<F>(handler));
+    }
+    // Shows the exception being handled (call only inside a catch block).
+    void ShowCurrentException();
 
     // Qt's own texts (the question box's buttons, the save dialog, the
     // fields' context menus) in the language of `locale`, from the toolkit's

@@ -1,5 +1,6 @@
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QtTest/QtTest>
 
 #include <new>
@@ -11,6 +12,7 @@
 #include "canvas/errors.h"
 #include "canvas/tbitmap.h"
 #include "platform/platform.h"
+#include "shell/guard.h"
 #include "shell/program.h"
 #include "shell/tests/widget_test.h"
 
@@ -131,6 +133,37 @@ private slots:
         QCOMPARE(picture.Height(), screen.height());
         QCOMPARE(Form1->Image1->geometry(), Form1->rect());
         QVERIFY(boxes.isEmpty());
+    }
+
+    // An error in a handler bound to a signal is handled where it is raised:
+    // one error box, and the signal still reaches the receivers after it.
+    void aFailingScreenReadInTheSnapshotStepShowsOneErrorBoxAndGoesOn()
+    {
+        platform::setScreenReadHook([]() -> QImage { throw EOutOfResources(); });
+        TForm1 surface; // not shown: the snapshot step alone reads the screen
+        int laterReceivers = 0;
+        QObject::connect(surface.Timer1, &QTimer::timeout, [&] { ++laterReceivers; });
+        QTRY_COMPARE(laterReceivers, 1);
+        platform::setScreenReadHook({});
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Out of system resources."));
+        QVERIFY(!surface.Timer1->isActive());
+    }
+
+    void aThrowingSliderHandlerShowsOneErrorBoxAndTheSliderGoesOn()
+    {
+        QScrollBar slider(Qt::Vertical);
+        slider.setRange(0, 255);
+        shell::connectGuarded(&slider, &QScrollBar::valueChanged, &slider,
+                              [] { throw EInvalidGraphic("Bitmap image is not valid"); });
+        QList<int> seen;
+        QObject::connect(&slider, &QScrollBar::valueChanged, [&](int v) { seen.append(v); });
+        slider.triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Bitmap image is not valid."));
+        slider.triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(seen, (QList<int>{1, 2}));
+        QCOMPARE(boxes.size(), 2);
     }
 
     void closingAnotherWindowOnlyHidesIt()
