@@ -429,7 +429,7 @@ void TfrmPalitra::changeEvent(QEvent *event)
 
 void TfrmPalitra::SpeedButton1Click()
 {
-    frmPalitra->Hide();
+    Hide();
     const ColorRef colour = sColor->BrushColor();
     Form1->Image1->Canvas().Pen().SetColor(colour);
 }

@@ -66,8 +66,8 @@ void TForm1::FormCreate()
     // Maximised over the screen. Without a window manager nobody honours the
     // maximised state, so the window also asks for the screen's rectangle.
     if (QScreen *screen = QGuiApplication::primaryScreen())
-        Form1->setGeometry(screen->geometry());
-    Form1->setWindowState(Form1->windowState() | Qt::WindowMaximized);
+        setGeometry(screen->geometry());
+    setWindowState(windowState() | Qt::WindowMaximized);
     // Erasing the background paints nothing (see the constructor).
     StrokeState.LineAnchorSet = false;
 }
@@ -184,7 +184,7 @@ void TForm1::FormKeyPress(char16_t &Key)
         return;
     // Nothing is saved or asked: the picture and the tool settings stay as
     // they are, and the options window stays open if it is.
-    Form1->Hide();
+    Hide();
     AboutBox->Show();
 }
 

@@ -61,6 +61,8 @@ void TApplication::SetTitle(const QString &title)
     setApplicationName(title);
 }
 
+TForm *TApplication::MainForm() const { return mainForm_.data(); }
+
 void TApplication::RegisterForm(TForm *form)
 {
     if (!mainForm_)

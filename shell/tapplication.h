@@ -26,27 +26,23 @@ public:
     QString Title() const;
     void SetTitle(const QString &title);
 
-    TForm *MainForm() const { return mainForm_; }
+    TForm *MainForm() const;
     // Called by every window as it is made; the first becomes the main window.
     void RegisterForm(TForm *form);
     const QList<QPointer<TForm>> &Forms() const { return forms_; }
 
-    // Makes a window owned by the application (destroyed after the loop).
-    // The global reference is set before the window's constructor runs, so
-    // that its creation handler can already reach the window through it.
+    // Makes a window owned by the application (destroyed after the loop) and
+    // sets the global reference once it is made; its handlers, the creation
+    // handler among them, reach the window itself through `this`. A
+    // constructor that fails leaves the reference empty and no window behind,
+    // the main window included.
     template <class T>
     void CreateForm(T *&instance)
     {
-        void *memory = ::operator new(sizeof(T));
-        instance = static_cast<T *>(memory);
-        try {
-            new (memory) T();
-        } catch (...) {
-            instance = nullptr;
-            ::operator delete(memory);
-            throw;
-        }
-        owned_.append(instance);
+        instance = nullptr;
+        T *form = new T();
+        owned_.append(form);
+        instance = form;
     }
 
     // Shows the main window as the launcher's show command says (maximised
@@ -97,7 +93,7 @@ public:
 
 private:
     QString title_;
-    TForm *mainForm_ = nullptr;
+    QPointer<TForm> mainForm_;
     QList<QPointer<TForm>> forms_;
     QList<QPointer<TForm>> owned_;
     bool terminated_ = false;

@@ -56,6 +56,21 @@ private slots:
     }
     void cleanup() { platform::setMessageBoxHook({}); }
 
+    // Runs before any window of the program is made: a first window whose
+    // constructor fails leaves neither a main window nor a reference behind.
+    void aWindowWhoseConstructorFailsLeavesNoMainWindow()
+    {
+        struct Failing : TForm {
+            Failing() { throw EOutOfResources("Not enough timers available"); }
+        };
+        Failing *failing = nullptr;
+        QVERIFY_THROWS_EXCEPTION(EOutOfResources, Application->CreateForm(failing));
+        QVERIFY(!failing);
+        QVERIFY(!Application->MainForm());
+        for (const QPointer<TForm> &form : Application->Forms())
+            QVERIFY(!form);
+    }
+
     void anErrorInAHandlerShowsTheErrorBoxAndTheLoopGoesOn()
     {
         Thrower target;
