@@ -18,7 +18,6 @@
 #include "platform/platform.h"
 #include "platform/window_placement.h"
 #include "shell/speed_button.h"
-#include "shell/tapplication.h"
 
 TAboutBox *AboutBox = nullptr;
 

@@ -19,8 +19,6 @@ void forwardMove(const std::function<void(TShiftState, int, int)> &handler, QMou
 
 } // namespace
 
-QColor toQColor(ColorRef color) { return QColor(redOf(color), greenOf(color), blueOf(color)); }
-
 // --- Label ------------------------------------------------------------------
 
 Label::Label(QWidget *parent) : QWidget(parent)

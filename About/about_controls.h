@@ -11,11 +11,12 @@
 #include <functional>
 
 #include "canvas/color_ref.h"
+#include "platform/qt_color.h"
 #include "shell/events.h"
 
 namespace about {
 
-QColor toQColor(ColorRef color);
+using platform::toQColor;
 
 // A line of text on its own box, painted in the colour behind it (the
 // window's colour) before the text. Sized to its text when AutoSize is on:

@@ -4,8 +4,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 
-QColor toQColor(ColorRef color) { return QColor(redOf(color), greenOf(color), blueOf(color)); }
-
 // --- TShape ------------------------------------------------------------------------
 
 TShape::TShape(QWidget *parent) : QWidget(parent)

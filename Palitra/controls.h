@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "canvas/color_ref.h"
+#include "platform/qt_color.h"
 
 // A rectangle shape: a one-pixel outline in the pen colour on its outer edge
 // and the interior filled with the brush colour.
@@ -57,4 +58,4 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
 };
 
-QColor toQColor(ColorRef color);
+using platform::toQColor;

@@ -11,8 +11,10 @@
 #include "Palitra/hint_timing.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "SkarvelKod/timage.h"
+#include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
 #include "saving/save_command.h"
+#include "shell/tapplication.h"
 #include "shell/guard.h"
 
 // The glyphs and arrows are built into the program as a Qt resource; a
@@ -463,5 +465,10 @@ void TfrmPalitra::rb3Click()
 
 void TfrmPalitra::SpeedButton2Click()
 {
-    saveCommand(*SPD_Skarvel);
+    // Without a surface there is no picture: the empty bitmap in its place
+    // is refused by the writer rather than saved as nothing.
+    TBitmap none;
+    // The dialog opens on the main window's monitor.
+    SPD_Skarvel->Anchor = Application ? Application->MainForm() : nullptr;
+    saveCommand(Form1 ? Form1->Image1->Picture.Bitmap() : none, *SPD_Skarvel);
 }

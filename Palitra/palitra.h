@@ -58,7 +58,7 @@ public:
 
     // Shows the window in front and activates it; a window the window manager
     // minimised comes back as well.
-    void Show();
+    void Show() override;
 
     // The tab order of the window: R, G, B, tl, tl2 and the checked radio
     // button, leaving out whatever cannot take the focus now.

@@ -13,6 +13,7 @@
 
 #include "Palitra/spin_value.h"
 #include "platform/platform.h"
+#include "platform/qt_color.h"
 #include "shell/guard.h"
 
 namespace {
@@ -293,7 +294,7 @@ void TSpinEdit::SetColor(ColorRef color)
 {
     color_ = color;
     QPalette p = palette();
-    const QColor c(redOf(color), greenOf(color), blueOf(color));
+    const QColor c = platform::toQColor(color);
     p.setColor(QPalette::Base, c);
     p.setColor(QPalette::Window, c);
     setPalette(p);

@@ -18,13 +18,6 @@
 TForm1 *Form1 = nullptr;
 TStrokeState StrokeState;
 
-namespace {
-// The screen copy; needed only until it has been drawn onto the picture.
-std::unique_ptr<TBitmap> snapshotBitmap;
-// The whole-screen context, held only during the snapshot step.
-platform::ScreenContext *screenDC = nullptr;
-} // namespace
-
 TForm1::TForm1(QWidget *parent) : TForm(parent)
 {
     // Borderless, no title-bar buttons, design size 121 x 89 (the window is
@@ -93,19 +86,22 @@ void TForm1::Timer1Timer()
     // millisecond.
     Timer1->stop();
 
-    snapshotBitmap = std::make_unique<TBitmap>();
-    const QRect screen = platform::primaryScreenRect();
-    snapshotBitmap->SetWidth(screen.width());
-    snapshotBitmap->SetHeight(screen.height());
-    screenDC = platform::GetDC();
-    platform::BitBlt(snapshotBitmap->Canvas(), 0, 0, snapshotBitmap->Width(), snapshotBitmap->Height(), screenDC, 0,
-                     0);
-    platform::ReleaseDC(screenDC);
-    screenDC = nullptr;
-    Image1->Canvas().Draw(0, 0, *snapshotBitmap);
+    {
+        // The screen copy lives only until it has been drawn onto the
+        // picture; the whole-screen context only while it is read, and it is
+        // given back even when the reading fails.
+        TBitmap snapshotBitmap;
+        const QRect screen = platform::primaryScreenRect();
+        snapshotBitmap.SetWidth(screen.width());
+        snapshotBitmap.SetHeight(screen.height());
+        const std::unique_ptr<platform::ScreenContext, void (*)(platform::ScreenContext *)> screenDC(
+            platform::GetDC(), [](platform::ScreenContext *dc) { platform::ReleaseDC(dc); });
+        platform::BitBlt(snapshotBitmap.Canvas(), 0, 0, snapshotBitmap.Width(), snapshotBitmap.Height(),
+                         screenDC.get(), 0, 0);
+        Image1->Canvas().Draw(0, 0, snapshotBitmap);
+    }
 
     // Nothing needs the copy or the reading any more.
-    snapshotBitmap.reset();
     Image1->SetBackdrop(nullptr);
     platform::forgetScreenReading();
 }

@@ -13,7 +13,7 @@
 #include "SkarvelKod/timage.h"
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
-#include "shell/program.h"
+#include "app/program.h"
 #include "shell/tapplication.h"
 
 namespace {
@@ -26,7 +26,7 @@ void prepare()
     if (ready)
         return;
     ready = true;
-    shell::createForms();
+    app::createForms();
     Form1->Timer1->stop();
     Form1->Image1->resize(W, H);
     Form1->Image1->Canvas();

@@ -11,6 +11,30 @@
 
 namespace pixelrows {
 
+// Pixels smaller than a byte: `bits` (1, 2, 4 or 8) per pixel, the leftmost
+// pixel in the most significant bits of its byte, as in the bitmaps, BMP
+// files and Qt's indexed images. The one place such rows are packed.
+inline unsigned readPacked(const std::uint8_t *row, int x, int bits)
+{
+    if (bits == 8)
+        return row[x];
+    const int perByte = 8 / bits;
+    const int shift = 8 - bits * (x % perByte + 1);
+    return (row[x / perByte] >> shift) & ((1u << bits) - 1);
+}
+
+inline void writePacked(std::uint8_t *row, int x, int bits, unsigned v)
+{
+    if (bits == 8) {
+        row[x] = std::uint8_t(v);
+        return;
+    }
+    const int perByte = 8 / bits;
+    const int shift = 8 - bits * (x % perByte + 1);
+    const unsigned mask = ((1u << bits) - 1) << shift;
+    row[x / perByte] = std::uint8_t((row[x / perByte] & ~mask) | ((v << shift) & mask));
+}
+
 inline std::uint32_t read(const std::uint8_t *row, PixelFormat format, int x)
 {
     switch (format) {
@@ -30,9 +54,9 @@ inline std::uint32_t read(const std::uint8_t *row, PixelFormat format, int x)
     case PixelFormat::pf8bit:
         return row[x];
     case PixelFormat::pf4bit:
-        return (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
+        return readPacked(row, x, 4);
     case PixelFormat::pf1bit:
-        return (row[x >> 3] >> (7 - (x & 7))) & 1;
+        return readPacked(row, x, 1);
     }
     return 0;
 }
@@ -59,17 +83,12 @@ inline void write(std::uint8_t *row, PixelFormat format, int x, std::uint32_t v)
     case PixelFormat::pf8bit:
         row[x] = std::uint8_t(v);
         return;
-    case PixelFormat::pf4bit: {
-        std::uint8_t &b = row[x >> 1];
-        b = (x & 1) ? std::uint8_t((b & 0xF0) | (v & 0x0F)) : std::uint8_t((b & 0x0F) | ((v & 0x0F) << 4));
+    case PixelFormat::pf4bit:
+        writePacked(row, x, 4, v);
         return;
-    }
-    case PixelFormat::pf1bit: {
-        const auto mask = std::uint8_t(0x80 >> (x & 7));
-        std::uint8_t &b = row[x >> 3];
-        b = (v & 1) ? std::uint8_t(b | mask) : std::uint8_t(b & ~mask);
+    case PixelFormat::pf1bit:
+        writePacked(row, x, 1, v);
         return;
-    }
     }
 }
 

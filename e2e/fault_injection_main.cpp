@@ -5,7 +5,7 @@
 #include <QKeyEvent>
 
 #include "canvas/errors.h"
-#include "shell/program.h"
+#include "app/program.h"
 #include "shell/tapplication.h"
 
 namespace {
@@ -22,6 +22,6 @@ protected:
 
 int main(int argc, char **argv)
 {
-    shell::setStartupHook([] { Application->installEventFilter(new FailOnF12); });
-    return shell::runProgram(argc, argv);
+    app::setStartupHook([] { Application->installEventFilter(new FailOnF12); });
+    return app::runProgram(argc, argv);
 }

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "canvas/pixel_rows.h"
 #include "canvas/tbitmap.h"
+#include "platform/qt_color.h"
 
 namespace platform {
 
@@ -25,7 +27,7 @@ QList<QRgb> colorTable(PixelFormat f)
 {
     QList<QRgb> table;
     for (ColorRef c : standardPalette(f))
-        table.append(qRgb(redOf(c), greenOf(c), blueOf(c)));
+        table.append(toQRgb(c));
     return table;
 }
 
@@ -93,18 +95,7 @@ void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap
             const std::uint32_t v = encodeColor(b.Format(), makeColorRef(qRed(c), qGreen(c), qBlue(c)));
             const int px = dstArea.x() + col;
             std::uint8_t *scan = b.ScanLine(dstArea.y() + row);
-            switch (b.Format()) {
-            case PixelFormat::pf8bit: scan[px] = std::uint8_t(v); break;
-            case PixelFormat::pf4bit:
-                scan[px / 2] = (px & 1) ? std::uint8_t((scan[px / 2] & 0xF0) | v) : std::uint8_t((scan[px / 2] & 0x0F) | (v << 4));
-                break;
-            case PixelFormat::pf1bit: {
-                const std::uint8_t bit = std::uint8_t(0x80 >> (px & 7));
-                scan[px / 8] = v ? std::uint8_t(scan[px / 8] | bit) : std::uint8_t(scan[px / 8] & ~bit);
-                break;
-            }
-            default: break;
-            }
+            pixelrows::write(scan, b.Format(), px, v);
         }
     }
 }

@@ -9,6 +9,7 @@
 
 #include "canvas/errors.h"
 #include "canvas/pixel_format.h"
+#include "canvas/pixel_rows.h"
 #include "saving/byte_output.h"
 
 // Pixel words are moved with memcpy in the machine's byte order, which is the
@@ -78,29 +79,6 @@ std::array<std::uint32_t, 256> maskTable(std::uint32_t mask)
     for (std::uint64_t v = 0; v < 256; ++v)
         table[v] = std::uint32_t(((v * top + 127) / 255) << shift);
     return table;
-}
-
-// Indices of an indexed row: `bits` per pixel, leftmost pixel in the most
-// significant bits of its byte.
-unsigned indexAt(const std::uint8_t *row, int x, int bits)
-{
-    if (bits == 8)
-        return row[x];
-    const int perByte = 8 / bits;
-    const int shift = 8 - bits * (x % perByte + 1);
-    return (row[x / perByte] >> shift) & ((1u << bits) - 1);
-}
-
-void setIndexAt(std::uint8_t *row, int x, int bits, unsigned index)
-{
-    if (bits == 8) {
-        row[x] = std::uint8_t(index);
-        return;
-    }
-    const int perByte = 8 / bits;
-    const int shift = 8 - bits * (x % perByte + 1);
-    const unsigned mask = ((1u << bits) - 1) << shift;
-    row[x / perByte] = std::uint8_t((row[x / perByte] & ~mask) | ((index << shift) & mask));
 }
 
 // Where each palette index goes when the colour table is cut to its first
@@ -198,7 +176,7 @@ void fillRows(const TBitmap &bitmap, const Plan &plan, std::uint8_t *out)
         default: {
             if (cutPalette) {
                 for (int x = 0; x < w; ++x)
-                    setIndexAt(dst, x, plan.bits, remap[indexAt(src, x, plan.bits)]);
+                    pixelrows::writePacked(dst, x, plan.bits, remap[pixelrows::readPacked(src, x, plan.bits)]);
                 break;
             }
             const std::size_t usedBits = std::size_t(w) * std::size_t(plan.bits);

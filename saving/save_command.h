@@ -1,9 +1,10 @@
 #pragma once
 
+class TBitmap;
 class TSaveDialog;
 
 // The save command behind "Сохранить как...": asks for a file name with the
-// dialog and writes the surface's picture there as a BMP file.
+// dialog and writes the given picture there as a BMP file.
 //  1. The dialog opens with an empty initial folder (the platform chooses).
 //  2. A cancelled dialog ends the command: nothing is written or shown.
 //  3. A trailing line break is dropped from the name; a name with any other
@@ -11,7 +12,7 @@ class TSaveDialog;
 //     written.
 //  4. A name without an extension gets ".bmp"; the dialog keeps the name as
 //     it returned it, and offers that next time.
-//  5. The picture of Form1's Image1 is saved under that name, replacing a
-//     file of the name without asking.
+//  5. The picture is saved under that name, replacing a file of the name
+//     without asking.
 // Failures are raised as errors for the shell's error box.
-void saveCommand(TSaveDialog &dialog);
+void saveCommand(TBitmap &picture, TSaveDialog &dialog);

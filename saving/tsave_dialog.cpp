@@ -7,8 +7,6 @@
 
 #include "platform/platform.h"
 #include "saving/save_rules.h"
-#include "shell/tapplication.h"
-#include "shell/tform.h"
 
 bool TSaveDialog::Execute()
 {
@@ -18,12 +16,12 @@ bool TSaveDialog::Execute()
     request.initialDir = InitialDir;
     request.fileName = FileName;
     request.defaultExt = DefaultExt;
-    // Centred horizontally on the main window's monitor (the first monitor
-    // without a main window), with a third of the free height above it.
-    request.place = [](const QSize &outer) {
+    // Centred horizontally on the anchor window's monitor (the first monitor
+    // without one), with a third of the free height above it.
+    request.place = [anchor = Anchor](const QSize &outer) {
         QScreen *screen = nullptr;
-        if (const QWidget *main = Application ? Application->MainForm() : nullptr)
-            screen = main->screen();
+        if (anchor)
+            screen = anchor->screen();
         if (!screen)
             screen = QGuiApplication::primaryScreen();
         if (!screen)

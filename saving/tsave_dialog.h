@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 // The save-file dialog component of the options window. It asks for a file
 // name modally over all of the program's windows. It adds no extension of its
@@ -14,6 +16,8 @@ public:
     QString InitialDir; // empty: the platform chooses the folder
     // Empty at first; after an accepted dialog, the full name it returned.
     QString FileName;
+    // The window whose monitor the dialog opens on; none: the primary monitor.
+    QPointer<const QWidget> Anchor;
 
     // Shows the dialog with FileName as the initial name. True when a name
     // was accepted (FileName then holds it); false when it was cancelled,

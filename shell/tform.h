@@ -11,7 +11,7 @@ public:
     explicit TForm(QWidget *parent = nullptr);
 
     // Made visible, brought to the front and activated.
-    void Show();
+    virtual void Show();
     void Hide();
     // The close rule, as for a close request from the window manager.
     void Close();

@@ -15,7 +15,7 @@
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
 #include "saving/tests/bmp_reader.h"
-#include "shell/program.h"
+#include "app/program.h"
 #include "shell/speed_button.h"
 #include "shell/tests/widget_test.h"
 
@@ -96,7 +96,7 @@ private slots:
             return answer;
         });
         platform::setShellOpenHook([this](const QString &target) { opened.append(target); });
-        shell::createForms();
+        app::createForms();
         QVERIFY(Form1 && AboutBox);
     }
     void init()

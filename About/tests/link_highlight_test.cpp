@@ -70,6 +70,9 @@ const Transition transitions[] = {
     {"WebOverNeutral", LinkState::Web, Zone::Neutral, LinkState::None, false, true},
 };
 
+// Names the row in test output (and so in ctest's names) by its name alone.
+void PrintTo(const Transition &t, std::ostream *os) { *os << t.name; }
+
 class LinkHighlightTransition : public testing::TestWithParam<Transition> {};
 
 } // namespace

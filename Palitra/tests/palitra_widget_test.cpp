@@ -10,7 +10,7 @@
 #include "SkarvelKod/timage.h"
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
-#include "shell/program.h"
+#include "app/program.h"
 #include "shell/tests/widget_test.h"
 
 namespace {
@@ -59,7 +59,7 @@ class PalitraTest : public QObject {
 private slots:
     void initTestCase()
     {
-        shell::createForms();
+        app::createForms();
         QVERIFY(frmPalitra);
         Form1->Show();
         QVERIFY(QTest::qWaitForWindowActive(Form1));

@@ -13,7 +13,7 @@
 #include "SkarvelKod/timage.h"
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
-#include "shell/program.h"
+#include "app/program.h"
 #include "shell/tests/widget_test.h"
 
 namespace {
@@ -60,7 +60,7 @@ class DrawingTest : public QObject {
 private slots:
     void initTestCase()
     {
-        shell::createForms();
+        app::createForms();
         // No snapshot: the picture stays white, so every mark shows.
         Form1->Timer1->stop();
         Form1->Show();

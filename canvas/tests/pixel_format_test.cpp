@@ -146,12 +146,4 @@ TEST(PixelFormat, IndexedBoundaries)
     EXPECT_EQ(encodeColor(PixelFormat::pf1bit, makeColorRef(0x7F, 0x7F, 0x7F)), 0u);
 }
 
-TEST(PixelFormat, DisplayFormatDefaultsToThirtyTwoBitsAndCanBeSet)
-{
-    EXPECT_EQ(displayPixelFormat(), PixelFormat::pf32bit);
-    setDisplayPixelFormat(PixelFormat::pf16bit);
-    EXPECT_EQ(displayPixelFormat(), PixelFormat::pf16bit);
-    setDisplayPixelFormat(PixelFormat::pf32bit);
-}
-
 } // namespace

@@ -170,10 +170,9 @@ TEST(Bitmap, ChangedPassesTheRectangleToOnChange)
 
 TEST(Bitmap, NewBitmapTakesTheDisplayFormat)
 {
-    EXPECT_EQ(TBitmap().Format(), PixelFormat::pf32bit);
-    setDisplayPixelFormat(PixelFormat::pf8bit);
+    EXPECT_EQ(TBitmap().Format(), PixelFormat::pf32bit); // until the display's format is known
+    const DisplayFormatScope display(PixelFormat::pf8bit);
     EXPECT_EQ(TBitmap().Format(), PixelFormat::pf8bit);
-    setDisplayPixelFormat(PixelFormat::pf32bit);
 }
 
 TEST(Bitmap, CanvasIsMadeOnceAndKept)

@@ -8,6 +8,19 @@
 #include "canvas/pixel_format.h"
 #include "canvas/tbitmap.h"
 
+// The display's format for new bitmaps, set for one scope and put back as it
+// was when the scope ends, whatever a failing check does.
+class DisplayFormatScope {
+public:
+    explicit DisplayFormatScope(PixelFormat format) : saved_(displayPixelFormat()) { setDisplayPixelFormat(format); }
+    ~DisplayFormatScope() { setDisplayPixelFormat(saved_); }
+    DisplayFormatScope(const DisplayFormatScope &) = delete;
+    DisplayFormatScope &operator=(const DisplayFormatScope &) = delete;
+
+private:
+    PixelFormat saved_;
+};
+
 inline const std::vector<PixelFormat> &allFormats()
 {
     static const std::vector<PixelFormat> formats = {PixelFormat::pf1bit,  PixelFormat::pf4bit,

@@ -12,11 +12,12 @@ namespace {
 
 TEST(Picture, BitmapIsMadeOnTheFirstCanvasRequestAtThatSize)
 {
-    setDisplayPixelFormat(PixelFormat::pf16bit);
     TPicture picture;
     EXPECT_TRUE(picture.Empty());
-    TCanvas &canvas = picture.CanvasFor(30, 20);
-    setDisplayPixelFormat(PixelFormat::pf32bit);
+    TCanvas &canvas = [&]() -> TCanvas & {
+        const DisplayFormatScope display(PixelFormat::pf16bit);
+        return picture.CanvasFor(30, 20);
+    }();
     ASSERT_FALSE(picture.Empty());
     TBitmap &bitmap = picture.Bitmap();
     EXPECT_EQ(&canvas.Bitmap(), &bitmap);

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-namespace shell {
+namespace app {
 
 // The whole run of the program: start-up, the loop, the end. Returns the exit
 // code: 0 after a normal end, 1 when start-up failed or there is no display.
@@ -16,4 +16,4 @@ void createForms();
 // builds set it (to add a way of raising an error inside a handler).
 void setStartupHook(std::function<void()> hook);
 
-} // namespace shell
+} // namespace app

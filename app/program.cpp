@@ -1,4 +1,4 @@
-#include "shell/program.h"
+#include "app/program.h"
 
 #include <QIcon>
 #include <QSocketNotifier>
@@ -18,7 +18,7 @@
 #include "platform/platform.h"
 #include "shell/tapplication.h"
 
-namespace shell {
+namespace app {
 
 namespace {
 
@@ -109,4 +109,4 @@ int runProgram(int argc, char **argv)
     }
 }
 
-} // namespace shell
+} // namespace app

@@ -12,8 +12,8 @@
 #include "canvas/errors.h"
 #include "canvas/tbitmap.h"
 #include "platform/platform.h"
+#include "app/program.h"
 #include "shell/guard.h"
-#include "shell/program.h"
 #include "shell/tests/widget_test.h"
 
 namespace {
@@ -130,7 +130,7 @@ private slots:
 
     void theSurfaceCoversTheScreenAndTakesItsSnapshotOnce()
     {
-        shell::createForms();
+        app::createForms();
         QVERIFY(Form1);
         QCOMPARE(Application->MainForm(), Form1);
         QVERIFY(Form1->windowFlags() & Qt::FramelessWindowHint);
@@ -212,4 +212,4 @@ private slots:
 };
 
 SKARVEL_WIDGET_TEST_MAIN(ShellTest)
-#include "shell_widget_test.moc"
+#include "program_widget_test.moc"

@@ -1,3 +1,0 @@
-#include "shell/program.h"
-
-int main(int argc, char **argv) { return shell::runProgram(argc, argv); }
