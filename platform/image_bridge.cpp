@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "canvas/errors.h"
 #include "canvas/pixel_rows.h"
 #include "canvas/tbitmap.h"
 #include "platform/qt_color.h"
@@ -69,8 +70,13 @@ void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap
 
     const QImage::Format format = sharedFormat(bitmap.Format());
     if (format != QImage::Format_Invalid && format != QImage::Format_Indexed8 && format != QImage::Format_Mono) {
-        // Same layout as a Qt format: convert the rows once, then copy bytes.
-        QImage converted = image.copy(src).convertToFormat(format);
+        // Same layout as a Qt format: convert the rows once (not at all when
+        // they are in that format already), then copy bytes. The whole frame
+        // is not copied first; a conversion without memory is an error.
+        const QImage part = src == image.rect() ? image : image.copy(src);
+        const QImage converted = part.format() == format ? part : part.convertToFormat(format);
+        if (converted.isNull())
+            throw EOutOfResources();
         const int bytes = (src.width() * bitmap.BitsPerPixel()) / 8;
         const int offset = (dstArea.x() * bitmap.BitsPerPixel()) / 8;
         for (int row = 0; row < src.height(); ++row)
@@ -86,7 +92,10 @@ void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap
         return;
     }
     // Indexed formats: the nearest palette entry for every pixel.
-    const QImage rgb = image.copy(src).convertToFormat(QImage::Format_RGB32);
+    const QImage part = src == image.rect() ? image : image.copy(src);
+    const QImage rgb = part.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull())
+        throw EOutOfResources();
     TBitmap &b = bitmap;
     for (int row = 0; row < src.height(); ++row) {
         const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(row));
