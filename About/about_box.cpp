@@ -99,6 +99,19 @@ QImage toQImage(const about::RgbImage &rgb)
     return view.copy();
 }
 
+// The logo's pixels, or a null image when the JPEG data is damaged: a
+// damaged logo is no reason to lose the way out of the program.
+QImage decodeLogo(const QByteArray &jpeg)
+{
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t *>(jpeg.constData()),
+                                              std::size_t(jpeg.size()));
+    try {
+        return toQImage(about::decodeJpeg(bytes));
+    } catch (const EInvalidGraphic &) {
+        return QImage();
+    }
+}
+
 } // namespace
 
 // The link lines' colours as the highlighting reads and sets them.
@@ -134,9 +147,13 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent)
     links_ = new Links(this);
     bind();
 
-    QFile logo(QStringLiteral(":/about_logo.jpg"));
-    if (logo.open(QIODevice::ReadOnly))
-        LoadLogo(logo.readAll());
+    // The logo is decoded when the window first shows it.
+    ProgramIcon->SetImageLoader([] {
+        QFile logo(QStringLiteral(":/about_logo.jpg"));
+        if (!logo.open(QIODevice::ReadOnly))
+            return QImage();
+        return decodeLogo(logo.readAll());
+    });
 
     // Centred on the screen, frame included, when it is first shown; after
     // that it keeps its place.
@@ -242,16 +259,9 @@ void TAboutBox::bind()
 
 bool TAboutBox::LoadLogo(const QByteArray &jpeg)
 {
-    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t *>(jpeg.constData()),
-                                              std::size_t(jpeg.size()));
-    try {
-        ProgramIcon->SetImage(toQImage(about::decodeJpeg(bytes)));
-        return true;
-    } catch (const EInvalidGraphic &) {
-        // A damaged logo is no reason to lose the way out of the program.
-        ProgramIcon->SetImage(QImage());
-        return false;
-    }
+    const QImage logo = decodeLogo(jpeg);
+    ProgramIcon->SetImage(logo);
+    return !logo.isNull();
 }
 
 QString TAboutBox::MailTarget() { return QStringLiteral("mailto:") + QString::fromUtf8(mailAddress); }

@@ -167,8 +167,26 @@ Picture::Picture(QWidget *parent) : QWidget(parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
+const QImage &Picture::Image() const
+{
+    if (load_) {
+        const auto load = std::move(load_);
+        load_ = nullptr;
+        image_ = load();
+    }
+    return image_;
+}
+
+void Picture::SetImageLoader(std::function<QImage()> load)
+{
+    image_ = QImage();
+    load_ = std::move(load);
+    update();
+}
+
 void Picture::SetImage(const QImage &image)
 {
+    load_ = nullptr;
     image_ = image;
     if (!image_.isNull())
         resize(image_.size());
@@ -177,7 +195,7 @@ void Picture::SetImage(const QImage &image)
 
 void Picture::paintEvent(QPaintEvent *)
 {
-    if (image_.isNull())
+    if (Image().isNull())
         return;
     QPainter painter(this);
     painter.drawImage(0, 0, image_);

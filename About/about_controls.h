@@ -89,8 +89,11 @@ class Picture : public QWidget {
 public:
     explicit Picture(QWidget *parent);
 
-    const QImage &Image() const { return image_; }
+    const QImage &Image() const;
     void SetImage(const QImage &image);
+    // The picture is made by `load` when it is first needed (painted or
+    // asked for), not before: nobody sees it until its window is shown.
+    void SetImageLoader(std::function<QImage()> load);
 
     std::function<void(TShiftState, int, int)> OnMouseMove;
 
@@ -99,7 +102,8 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
-    QImage image_;
+    mutable QImage image_;
+    mutable std::function<QImage()> load_;
 };
 
 // The edge colours of the bevels.

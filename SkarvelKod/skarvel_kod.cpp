@@ -94,16 +94,22 @@ void TForm1::Timer1Timer()
         const QRect screen = platform::primaryScreenRect();
         snapshotBitmap.SetWidth(screen.width());
         snapshotBitmap.SetHeight(screen.height());
-        const std::unique_ptr<platform::ScreenContext, void (*)(platform::ScreenContext *)> screenDC(
-            platform::GetDC(), [](platform::ScreenContext *dc) { platform::ReleaseDC(dc); });
-        platform::BitBlt(snapshotBitmap.Canvas(), 0, 0, snapshotBitmap.Width(), snapshotBitmap.Height(),
-                         screenDC.get(), 0, 0);
+        {
+            const std::unique_ptr<platform::ScreenContext, void (*)(platform::ScreenContext *)> screenDC(
+                platform::GetDC(), [](platform::ScreenContext *dc) { platform::ReleaseDC(dc); });
+            platform::BitBlt(snapshotBitmap.Canvas(), 0, 0, snapshotBitmap.Width(), snapshotBitmap.Height(),
+                             screenDC.get(), 0, 0);
+        }
+        // The reading is in the copy now: let it go before the picture is
+        // made, so that the step never holds more than two whole frames.
+        // Nothing is painted before the picture shows the same pixels.
+        Image1->SetBackdrop(nullptr);
+        platform::forgetScreenReading();
         Image1->Canvas().Draw(0, 0, snapshotBitmap);
     }
 
-    // Nothing needs the copy or the reading any more.
-    Image1->SetBackdrop(nullptr);
-    platform::forgetScreenReading();
+    // The copy's memory goes back to the system.
+    platform::returnFreedMemory();
 }
 
 void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int X, int Y)

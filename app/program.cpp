@@ -14,6 +14,7 @@
 #include "About/about_box.h"
 #include "Palitra/palitra.h"
 #include "SkarvelKod/skarvel_kod.h"
+#include "platform/font_warm_up.h"
 #include "platform/native_pointer.h"
 #include "platform/platform.h"
 #include "shell/tapplication.h"
@@ -87,6 +88,7 @@ int runProgram(int argc, char **argv)
         std::fprintf(stderr, "skarvel: %s.\n", why.toLocal8Bit().constData());
         return 1;
     }
+    platform::FontWarmUp fonts;
     TApplication application(argc, argv);
     try {
         Application->SetTitle(QStringLiteral("Скарвел"));
@@ -98,6 +100,7 @@ int runProgram(int argc, char **argv)
         platform::watchNativePointer();
         const int showCommand = platform::launcherShowCommand(argc, argv);
 
+        fonts.wait();
         createForms();
 
         if (startupHook())

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "canvas/wide_int.h"
+
 namespace {
 
 PixelFormat g_displayFormat = PixelFormat::pf32bit;
@@ -139,10 +141,10 @@ std::int64_t strideFor(std::int64_t width, PixelFormat format)
         return 0;
     // Worked in 128 bits; a stride beyond INT64_MAX (no real width gets
     // near it) saturates instead of wrapping.
-    const unsigned __int128 bits = (unsigned __int128)width * unsigned(bitsPerPixel(format));
-    const unsigned __int128 stride = (bits + 31) / 32 * 4;
+    const UInt128 bits = (UInt128)width * unsigned(bitsPerPixel(format));
+    const UInt128 stride = (bits + 31) / 32 * 4;
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    return stride > (unsigned __int128)kMax ? kMax : std::int64_t(stride);
+    return stride > (UInt128)kMax ? kMax : std::int64_t(stride);
 }
 
 const std::vector<ColorRef> &standardPalette(PixelFormat format)

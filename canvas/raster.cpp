@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <limits>
 
+#include "canvas/wide_int.h"
+
 namespace raster {
 namespace {
 
 using i64 = std::int64_t;
-using i128 = __int128;
-using u128 = unsigned __int128;
+using i128 = Int128;
+using u128 = UInt128;
 
 // Division rounding down / up, for a positive divisor.
 template <class I>

@@ -80,6 +80,13 @@ TEST(FrozenDesktop, CoversTheScreenWithoutAWindowManager)
     frozenDesktopRun({640, 480, 24, false});
 }
 
+TEST(FrozenDesktop, IsTheSameWhenTheServerHasNoSharedMemory)
+{
+    // Then the screen comes through the connection instead.
+    frozenDesktopRun({640, 480, 24, false, false});
+    frozenDesktopRun({640, 480, 16, false, false});
+}
+
 TEST(FrozenDesktop, StaysOnePictureToOneScreenPixelWhenQtScalesTheWindow)
 {
     ProgramOptions options;

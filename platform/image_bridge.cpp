@@ -1,5 +1,6 @@
 #include "platform/image_bridge.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "canvas/errors.h"
@@ -70,23 +71,33 @@ void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap
 
     const QImage::Format format = sharedFormat(bitmap.Format());
     if (format != QImage::Format_Invalid && format != QImage::Format_Indexed8 && format != QImage::Format_Mono) {
-        // Same layout as a Qt format: convert the rows once (not at all when
-        // they are in that format already), then copy bytes. The whole frame
-        // is not copied first; a conversion without memory is an error.
-        const QImage part = src == image.rect() ? image : image.copy(src);
-        const QImage converted = part.format() == format ? part : part.convertToFormat(format);
-        if (converted.isNull())
-            throw EOutOfResources();
+        // Same layout as a Qt format: rows in that format are copied as bytes.
+        // Other rows are converted a strip at a time, so that no converted
+        // copy of the whole image is ever held next to it and the bitmap.
+        constexpr int stripRows = 64;
+        const bool same = image.format() == format;
         const int bytes = (src.width() * bitmap.BitsPerPixel()) / 8;
         const int offset = (dstArea.x() * bitmap.BitsPerPixel()) / 8;
-        for (int row = 0; row < src.height(); ++row)
-            std::memcpy(bitmap.ScanLine(dstArea.y() + row) + offset, converted.constScanLine(row), std::size_t(bytes));
-        if (bitmap.Format() == PixelFormat::pf32bit) {
-            // Qt keeps the unused top byte as it found it; the bitmap holds 0xFF there.
-            for (int row = 0; row < src.height(); ++row) {
-                auto *p = reinterpret_cast<std::uint32_t *>(bitmap.ScanLine(dstArea.y() + row)) + dstArea.x();
-                for (int i = 0; i < src.width(); ++i)
-                    p[i] |= 0xFF000000u;
+        const int sourceOffset = (src.x() * image.depth()) / 8;
+        for (int first = 0; first < src.height(); first += stripRows) {
+            const int rows = std::min(stripRows, src.height() - first);
+            QImage strip;
+            if (!same) {
+                strip = image.copy(src.x(), src.y() + first, src.width(), rows).convertToFormat(format);
+                // A conversion without memory is an error, not rows read from nowhere.
+                if (strip.isNull())
+                    throw EOutOfResources();
+            }
+            for (int row = 0; row < rows; ++row) {
+                const uchar *line = same ? image.constScanLine(src.y() + first + row) + sourceOffset : strip.constScanLine(row);
+                std::uint8_t *target = bitmap.ScanLine(dstArea.y() + first + row) + offset;
+                std::memcpy(target, line, std::size_t(bytes));
+                if (bitmap.Format() == PixelFormat::pf32bit) {
+                    // Qt keeps the unused top byte as it found it; the bitmap holds 0xFF there.
+                    auto *p = reinterpret_cast<std::uint32_t *>(target);
+                    for (int i = 0; i < src.width(); ++i)
+                        p[i] |= 0xFF000000u;
+                }
             }
         }
         return;

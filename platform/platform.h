@@ -44,6 +44,8 @@ void setScreenReadHook(ScreenReadHook hook);
 const QImage &screenReading();
 // Lets the reading go once nothing needs it any more.
 void forgetScreenReading();
+// Hands memory the program has freed (whole frames, say) back to the system.
+void returnFreedMemory();
 
 // The whole-screen drawing context, held only around a block copy.
 struct ScreenContext;

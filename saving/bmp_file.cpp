@@ -11,6 +11,10 @@
 #include "saving/bmp_writer.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -99,9 +103,8 @@ std::size_t FileOutput::write(const void *data, std::size_t count)
     return stored;
 }
 
-void saveToFile(TBitmap &bitmap, const std::string &fileName)
+void writeFile(const std::string &fileName, FunctionRef<void(ByteOutput &)> writeBytes)
 {
-    convert(bitmap);
     if (fileName.empty())
         cannotCreate(fileName);
     const std::wstring target = wide(fileName);
@@ -134,8 +137,10 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
     }
 
     FileOutput output(temp.handle);
-    saveToStream(bitmap, output);
-    if (!temp.close())
+    writeBytes(output);
+    // As on Linux: the bytes reach the disk before the name moves over to
+    // them, and the rename itself is written through before it reports.
+    if (!FlushFileBuffers(temp.handle) || !temp.close())
         throw EWriteError();
     if (!MoveFileExW(temp.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         cannotCreate(fileName);
@@ -202,10 +207,8 @@ std::size_t FileOutput::write(const void *data, std::size_t count)
     return stored;
 }
 
-void saveToFile(TBitmap &bitmap, const std::string &fileName)
+void writeFile(const std::string &fileName, FunctionRef<void(ByteOutput &)> writeBytes)
 {
-    // Converting first: if that fails, no file has been touched.
-    convert(bitmap);
     if (fileName.empty())
         cannotCreate(fileName);
 
@@ -251,7 +254,7 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
         ::fchmod(temp.fd, mode);
 
     FileOutput output(temp.fd);
-    saveToStream(bitmap, output);
+    writeBytes(output);
     // The bytes reach the disk before the name moves over to them, so that a
     // power cut right after a save leaves the old file or the new one, never
     // a short one. A failure the system reports only now or when the file is
@@ -264,5 +267,12 @@ void saveToFile(TBitmap &bitmap, const std::string &fileName)
 }
 
 #endif
+
+void saveToFile(TBitmap &bitmap, const std::string &fileName)
+{
+    // Converting first: if that fails, no file has been touched.
+    convert(bitmap);
+    writeFile(fileName, [&](ByteOutput &output) { saveToStream(bitmap, output); });
+}
 
 } // namespace bmp

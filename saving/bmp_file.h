@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "canvas/function_ref.h"
 #include "saving/byte_output.h"
 
 class TBitmap;
@@ -15,11 +16,13 @@ namespace bmp {
 // replacing a file of that name without asking. The save is all or nothing:
 //  - the picture is converted first, so a conversion failure touches no file;
 //  - the bytes go into a new temporary file beside the target, which is
-//    renamed over the target only once every byte is written and the file
-//    is closed without an error;
+//    renamed over the target only once every byte is written, flushed to
+//    the disk and the file is closed without an error (on Windows the
+//    rename is written through as well);
 //  - on any failure the temporary file is removed and an existing target is
 //    left exactly as it was; the file in progress is closed in every case.
-// A name that refers to a symbolic link saves to the file it points to.
+// On Linux a name that refers to a symbolic link saves to the file it
+// points to (and the replacement keeps that file's permissions).
 //
 // Errors: EFCreateError "Cannot create file <fileName>" when the target cannot
 // be created or replaced (missing folder, no permission, an existing target
@@ -28,6 +31,12 @@ namespace bmp {
 // the file reports a failure; EInvalidGraphic / EOutOfResources from the conversion
 // (see bmp::convert).
 void saveToFile(TBitmap &bitmap, const std::string &fileName);
+
+// The file output under saveToFile: replaces the file `fileName` all or
+// nothing with the bytes `writeBytes` puts out, with the same rules and
+// errors. An exception from `writeBytes` removes the temporary file and
+// passes on.
+void writeFile(const std::string &fileName, FunctionRef<void(ByteOutput &)> writeBytes);
 
 // The output over an open file: writes until the whole block is stored or the
 // system refuses, and reports how much it stored. Exposed for tests.

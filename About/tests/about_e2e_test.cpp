@@ -15,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 #include <memory>
+#include <set>
+#include <tuple>
 
 using namespace e2e;
 
@@ -182,6 +184,14 @@ TEST_F(WayOut, EscapeAsksAndYesShowsTheAboutWindowCentred)
     EXPECT_TRUE(waitUntil([&] { return display.compareDesktop(Pattern::B, display.screenRect(), {frame}).matches(); }))
         << display.compareDesktop(Pattern::B, display.screenRect(), {frame});
     EXPECT_TRUE(app.running());
+
+    // The logo (decoded only now) is there: a picture, not a flat panel.
+    const Image logo = display.grab({about.rect.x + 8 + 8, about.rect.y + 8 + 8, 73, 97});
+    std::set<std::tuple<int, int, int>> colours;
+    for (int y = 0; y < logo.height(); ++y)
+        for (int x = 0; x < logo.width(); ++x)
+            colours.insert({logo.pixel(x, y).r, logo.pixel(x, y).g, logo.pixel(x, y).b});
+    EXPECT_GT(colours.size(), 16u);
 
     // Both windows carry the program icon, 32 x 32.
     using Sizes = std::vector<std::pair<long, long>>;

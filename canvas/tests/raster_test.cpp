@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "canvas/raster.h"
+#include "canvas/wide_int.h"
 
 namespace {
 
@@ -82,8 +83,8 @@ bool inStroke(Point p, Point q, int width, int x, int y)
         return (cx - ax) * (cx - ax) + (cy - ay) * (cy - ay) <= r2;
     if (t >= len2)
         return (cx - bx) * (cx - bx) + (cy - by) * (cy - by) <= r2;
-    const __int128 cross = __int128(dx) * (cy - ay) - __int128(dy) * (cx - ax);
-    return cross * cross <= __int128(r2) * len2;
+    const Int128 cross = Int128(dx) * (cy - ay) - Int128(dy) * (cx - ax);
+    return cross * cross <= Int128(r2) * len2;
 }
 
 Point randomPoint(std::mt19937 &rng, int lo, int hi)
@@ -270,9 +271,9 @@ TEST(WideLine, ExtremeWidthsAndPointsAreExact)
     // most w / sqrt 2, the largest d with 2 d^2 <= w^2.
     for (int width : {INT_MAX, INT_MAX - 1, 1000001}) {
         std::int64_t d = std::int64_t(width / 1.41421356237);
-        while (2 * __int128(d + 1) * (d + 1) <= __int128(width) * width)
+        while (2 * Int128(d + 1) * (d + 1) <= Int128(width) * width)
             ++d;
-        while (2 * __int128(d) * d > __int128(width) * width)
+        while (2 * Int128(d) * d > Int128(width) * width)
             --d;
         // Even widths centre the stroke on pixel corners, a half pixel up and
         // left, which the diagonal does not notice.

@@ -205,6 +205,7 @@ struct DisplayOptions {
     int height = 768;
     int depth = 24;             // 24 (32 bits per pixel), 16 (RGB 565) or 8 (palette)
     bool windowManager = true;  // run openbox on the display
+    bool sharedMemory = true;   // offer the MIT-SHM extension (Xvfb's default)
 };
 
 // A private Xvfb server (96 dpi, no screen saver, no key auto-repeat), with

@@ -137,6 +137,8 @@ void VirtualDisplay::Impl::startServer()
                     std::to_string(options.width) + "x" + std::to_string(options.height) + "x" +
                         std::to_string(options.depth),
                     "-nolisten", "tcp", "-noreset", "-dpi", "96", "-s", "0"};
+    if (!options.sharedMemory)
+        request.args.insert(request.args.end(), {"-extension", "MIT-SHM"});
     request.environment = detail::currentEnvironment();
     request.outputFile = log;
     request.passFd = pipeFds[1];

@@ -5,6 +5,7 @@
 // decodes every pixel to a ColorRef, rows top-down.
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -178,7 +179,7 @@ inline Parsed parse(const std::vector<std::uint8_t> &b)
     return p;
 }
 
-inline std::vector<std::uint8_t> readFile(const std::string &path)
+inline std::vector<std::uint8_t> readFile(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
