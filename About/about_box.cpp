@@ -1,12 +1,9 @@
 #include "About/about_box.h"
 
-#include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTimer>
-#include <QWindow>
 
 #include <span>
 
@@ -27,70 +24,46 @@ namespace {
 constexpr char mailAddress[] = "skarvel@example.org";
 constexpr char webAddress[] = "http://www.example.org";
 
-// --- The layout ---------------------------------------------------------------
-
-constexpr char windowCaption[] = "О программе";
-constexpr int clientWidth = 298, clientHeight = 223;
-constexpr ColorRef windowColor = clWindowKhaki;
-constexpr char defaultFontFamily[] = "MS Sans Serif";
-constexpr int fontPixels = 11; // 8 pt at 96 dots per inch
-
-enum class Kind { SpeedButton, Panel, Picture, Label, Bevel };
-enum class MoveHandler { None, Panel1MouseMove, Label1MouseMove, Label3MouseMove };
-enum class ClickHandler { None, SpeedButton1Click, Label1Click, Label3Click };
-
-struct Row {
-    const char *name;
-    Kind kind;
-    const char *parent; // nullptr: the window
-    int left, top, width, height;
-    const char *text;
-    const char *font; // nullptr: the window's font
-    ColorRef color;   // the font's colour
-    bool autoSize;
-    bool wordWrap;
-    bool handCursor;
-    MoveHandler move;
-    ClickHandler click;
-};
-
-// In creation order: a later control lies above an earlier one where they
-// overlap (Label4 over Bevel1). Sizes of labels sized to their text are
-// replaced by those of the text in the font the system gives for the family.
-const Row layoutTable[] = {
-    // name, kind, parent, left, top, width, height, text, font, colour, auto size, word wrap, hand, move, click
-    {"SpeedButton1", Kind::SpeedButton, nullptr, 16, 184, 265, 28, "Выход", "MS Sans Serif", clBlue, false, false,
-     false, MoveHandler::Panel1MouseMove, ClickHandler::SpeedButton1Click},
-    {"Panel1", Kind::Panel, nullptr, 8, 8, 281, 169, "", nullptr, clBlack, false, false, false,
-     MoveHandler::Panel1MouseMove, ClickHandler::None},
-    {"ProgramIcon", Kind::Picture, "Panel1", 8, 8, 73, 97, "", nullptr, clBlack, true, false, false,
-     MoveHandler::Panel1MouseMove, ClickHandler::None},
-    {"ProductName", Kind::Label, "Panel1", 88, 8, 127, 13, "Скарвел", "Tahoma", clBlack, true, false, false,
-     MoveHandler::Panel1MouseMove, ClickHandler::None},
-    {"Author", Kind::Label, "Panel1", 88, 48, 169, 13, "Автор: команда Скарвела", "Tahoma", clLinkRest, true, false,
-     false, MoveHandler::None, ClickHandler::None},
-    {"Comments", Kind::Label, "Panel1", 8, 112, 150, 26, "г. Примерск, Примерная область", "Tahoma", clTeal, true,
-     true, false, MoveHandler::None, ClickHandler::None},
-    {"Label1", Kind::Label, "Panel1", 88, 72, 131, 13, "E-mail: skarvel@example.org", "Tahoma", clLinkRest, true,
-     false, true, MoveHandler::Label1MouseMove, ClickHandler::Label1Click},
-    {"Label2", Kind::Label, "Panel1", 88, 24, 54, 13, "Версия 1.8", "Tahoma", clBlack, true, false, false,
-     MoveHandler::Panel1MouseMove, ClickHandler::None},
-    {"Label3", Kind::Label, "Panel1", 88, 88, 115, 13, "сайт: http://www.example.org", "Tahoma", clLinkRest, true,
-     false, true, MoveHandler::Label3MouseMove, ClickHandler::Label3Click},
-    {"Bevel1", Kind::Bevel, "Panel1", 8, 144, 257, 9, "", nullptr, clBlack, false, false, false, MoveHandler::None,
-     ClickHandler::None},
-    {"Label4", Kind::Label, "Panel1", 8, 150, 152, 13, "Дата компиляции: 12.06.2003", "Tahoma", clBlack, true, false,
-     false, MoveHandler::Panel1MouseMove, ClickHandler::None},
-};
-
+// The window's fonts: 8 pt at 96 dots per inch.
 QFont layoutFont(const char *family)
 {
     QFont font(QString::fromUtf8(family));
-    font.setPixelSize(fontPixels);
+    font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     font.setItalic(false);
     font.setUnderline(false);
     return font;
+}
+
+// Every control gets its name (shown by the tests and accessibility tools)
+// and its place in the parent's client area.
+template <class T>
+T *placed(T *control, const char *name, int left, int top, int width, int height)
+{
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(left, top, width, height);
+    return control;
+}
+
+// A line of the panel in Tahoma, sized to its text; the size given is the
+// one it had in the design font.
+about::Label *label(QWidget *parent, const char *name, int left, int top, int width, int height, const char *text,
+                    ColorRef colour, bool wordWrap = false)
+{
+    auto *label = placed(new about::Label(parent), name, left, top, width, height);
+    label->setFont(layoutFont("Tahoma"));
+    label->SetFontColor(colour);
+    label->SetWordWrap(wordWrap);
+    label->SetCaption(QString::fromUtf8(text));
+    label->SetAutoSize(true);
+    return label;
+}
+
+void setTextColour(QWidget *control, ColorRef colour)
+{
+    QPalette colours = control->palette();
+    colours.setColor(QPalette::WindowText, about::toQColor(colour));
+    control->setPalette(colours);
 }
 
 QImage toQImage(const about::RgbImage &rgb)
@@ -127,25 +100,58 @@ private:
     TAboutBox *box_;
 };
 
-TAboutBox::TAboutBox(QWidget *parent) : TForm(parent)
+TAboutBox::TAboutBox(QWidget *parent) : TForm(parent), links_(std::make_unique<Links>(this))
 {
     // A fixed frame whose caption bar has no buttons at all.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setWindowTitle(QString::fromUtf8(windowCaption));
-    setFixedSize(clientWidth, clientHeight);
+    setWindowTitle(QStringLiteral("О программе"));
+    setFixedSize(298, 223);
     QPalette colours = palette();
-    colours.setColor(QPalette::Window, about::toQColor(windowColor));
+    colours.setColor(QPalette::Window, about::toQColor(clWindowKhaki));
     colours.setColor(QPalette::WindowText, about::toQColor(clBlack));
     setPalette(colours);
     setAutoFillBackground(true);
-    setFont(layoutFont(defaultFontFamily));
+    setFont(layoutFont("MS Sans Serif"));
     // No keyboard interface: nothing here takes the focus.
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
 
-    build();
-    links_ = new Links(this);
-    bind();
+    // The controls in creation order: a later one lies above an earlier one
+    // where they overlap (Label4 over Bevel1). Positions and sizes are in
+    // pixels within the parent's client area. Moving the pointer over the
+    // window, the panel and its plain lines is the neutral zone that puts
+    // out a lit link line.
+    const auto neutral = [this](TShiftState s, int x, int y) { Panel1MouseMove(s, x, y); };
+    SpeedButton1 = placed(new TSpeedButton(this), "SpeedButton1", 16, 184, 265, 28);
+    SpeedButton1->SetCaption(QStringLiteral("Выход"));
+    SpeedButton1->setFont(layoutFont("MS Sans Serif"));
+    setTextColour(SpeedButton1, clBlue);
+    shell::bindGuarded(SpeedButton1->OnMouseMove, neutral);
+    shell::bindGuarded(SpeedButton1->OnClick, [this] { SpeedButton1Click(); });
+    Panel1 = placed(new about::Panel(this), "Panel1", 8, 8, 281, 169);
+    setTextColour(Panel1, clBlack);
+    shell::bindGuarded(Panel1->OnMouseMove, neutral);
+    ProgramIcon = placed(new about::Picture(Panel1), "ProgramIcon", 8, 8, 73, 97);
+    setTextColour(ProgramIcon, clBlack);
+    shell::bindGuarded(ProgramIcon->OnMouseMove, neutral);
+    ProductName = label(Panel1, "ProductName", 88, 8, 127, 13, "Скарвел", clBlack);
+    shell::bindGuarded(ProductName->OnMouseMove, neutral);
+    Author = label(Panel1, "Author", 88, 48, 169, 13, "Автор: команда Скарвела", clLinkRest);
+    Comments = label(Panel1, "Comments", 8, 112, 150, 26, "г. Примерск, Примерная область", clTeal, true);
+    Label1 = label(Panel1, "Label1", 88, 72, 131, 13, "E-mail: skarvel@example.org", clLinkRest);
+    Label1->setCursor(Qt::PointingHandCursor);
+    shell::bindGuarded(Label1->OnMouseMove, [this](TShiftState s, int x, int y) { Label1MouseMove(s, x, y); });
+    shell::bindGuarded(Label1->OnClick, [this] { Label1Click(); });
+    Label2 = label(Panel1, "Label2", 88, 24, 54, 13, "Версия 1.8", clBlack);
+    shell::bindGuarded(Label2->OnMouseMove, neutral);
+    Label3 = label(Panel1, "Label3", 88, 88, 115, 13, "сайт: http://www.example.org", clLinkRest);
+    Label3->setCursor(Qt::PointingHandCursor);
+    shell::bindGuarded(Label3->OnMouseMove, [this](TShiftState s, int x, int y) { Label3MouseMove(s, x, y); });
+    shell::bindGuarded(Label3->OnClick, [this] { Label3Click(); });
+    Bevel1 = placed(new about::Bevel(Panel1), "Bevel1", 8, 144, 257, 9);
+    setTextColour(Bevel1, clBlack);
+    Label4 = label(Panel1, "Label4", 8, 150, 152, 13, "Дата компиляции: 12.06.2003", clBlack);
+    shell::bindGuarded(Label4->OnMouseMove, neutral);
 
     // The logo is decoded when the window first shows it.
     ProgramIcon->SetImageLoader([] {
@@ -166,96 +172,7 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent)
     });
 }
 
-TAboutBox::~TAboutBox() { delete links_; }
-
-void TAboutBox::build()
-{
-    for (const Row &row : layoutTable) {
-        QWidget *parent = row.parent ? findChild<QWidget *>(QString::fromLatin1(row.parent)) : this;
-        Q_ASSERT(parent);
-        const QString text = QString::fromUtf8(row.text);
-        QWidget *control = nullptr;
-        switch (row.kind) {
-        case Kind::SpeedButton: {
-            auto *button = new TSpeedButton(parent);
-            button->SetCaption(text);
-            control = button;
-            break;
-        }
-        case Kind::Panel: control = new about::Panel(parent); break;
-        case Kind::Picture: control = new about::Picture(parent); break;
-        case Kind::Bevel: control = new about::Bevel(parent); break;
-        case Kind::Label: control = new about::Label(parent); break;
-        }
-        control->setObjectName(QString::fromLatin1(row.name));
-        control->setGeometry(row.left, row.top, row.width, row.height);
-        if (row.font)
-            control->setFont(layoutFont(row.font));
-        if (auto *label = qobject_cast<about::Label *>(control)) {
-            label->SetFontColor(row.color);
-            label->SetWordWrap(row.wordWrap);
-            label->SetCaption(text);
-            label->SetAutoSize(row.autoSize);
-        } else {
-            QPalette colours = control->palette();
-            colours.setColor(QPalette::WindowText, about::toQColor(row.color));
-            control->setPalette(colours);
-        }
-        if (row.handCursor)
-            control->setCursor(Qt::PointingHandCursor);
-    }
-
-    SpeedButton1 = findChild<TSpeedButton *>(QStringLiteral("SpeedButton1"));
-    Panel1 = findChild<about::Panel *>(QStringLiteral("Panel1"));
-    ProgramIcon = findChild<about::Picture *>(QStringLiteral("ProgramIcon"));
-    ProductName = findChild<about::Label *>(QStringLiteral("ProductName"));
-    Author = findChild<about::Label *>(QStringLiteral("Author"));
-    Comments = findChild<about::Label *>(QStringLiteral("Comments"));
-    Label1 = findChild<about::Label *>(QStringLiteral("Label1"));
-    Label2 = findChild<about::Label *>(QStringLiteral("Label2"));
-    Label3 = findChild<about::Label *>(QStringLiteral("Label3"));
-    Bevel1 = findChild<about::Bevel *>(QStringLiteral("Bevel1"));
-    Label4 = findChild<about::Label *>(QStringLiteral("Label4"));
-}
-
-// Binds the handlers the layout names to each control's events.
-void TAboutBox::bind()
-{
-    for (const Row &row : layoutTable) {
-        QWidget *control = findChild<QWidget *>(QString::fromLatin1(row.name));
-        std::function<void(TShiftState, int, int)> move;
-        switch (row.move) {
-        case MoveHandler::None: break;
-        case MoveHandler::Panel1MouseMove:
-            shell::bindGuarded(move, [this](TShiftState s, int x, int y) { Panel1MouseMove(s, x, y); });
-            break;
-        case MoveHandler::Label1MouseMove:
-            shell::bindGuarded(move, [this](TShiftState s, int x, int y) { Label1MouseMove(s, x, y); });
-            break;
-        case MoveHandler::Label3MouseMove:
-            shell::bindGuarded(move, [this](TShiftState s, int x, int y) { Label3MouseMove(s, x, y); });
-            break;
-        }
-        std::function<void()> click;
-        switch (row.click) {
-        case ClickHandler::None: break;
-        case ClickHandler::SpeedButton1Click: shell::bindGuarded(click, [this] { SpeedButton1Click(); }); break;
-        case ClickHandler::Label1Click: shell::bindGuarded(click, [this] { Label1Click(); }); break;
-        case ClickHandler::Label3Click: shell::bindGuarded(click, [this] { Label3Click(); }); break;
-        }
-        if (auto *button = qobject_cast<TSpeedButton *>(control)) {
-            button->OnMouseMove = move;
-            button->OnClick = click;
-        } else if (auto *label = qobject_cast<about::Label *>(control)) {
-            label->OnMouseMove = move;
-            label->OnClick = click;
-        } else if (auto *panel = qobject_cast<about::Panel *>(control)) {
-            panel->OnMouseMove = move;
-        } else if (auto *picture = qobject_cast<about::Picture *>(control)) {
-            picture->OnMouseMove = move;
-        }
-    }
-}
+TAboutBox::~TAboutBox() = default;
 
 bool TAboutBox::LoadLogo(const QByteArray &jpeg)
 {

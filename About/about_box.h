@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QMargins>
 
+#include <memory>
+
 #include "About/link_highlight.h"
 #include "shell/events.h"
 #include "shell/tform.h"
@@ -61,10 +63,7 @@ protected:
 
 private:
     class Links;
-    void build();
-    void bind();
-
-    Links *links_ = nullptr;
+    std::unique_ptr<Links> links_;
 };
 
 extern TAboutBox *AboutBox;

@@ -6,7 +6,7 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <stdexcept>
+#include <utility>
 
 #include "Palitra/hint_timing.h"
 #include "SkarvelKod/skarvel_kod.h"
@@ -25,97 +25,17 @@ TfrmPalitra *frmPalitra = nullptr;
 
 namespace {
 
-enum class Kind { SpeedButton, Shape, Label, ScrollBar, GroupBox, Glyph, SpinEdit, RadioButton };
-
-// A font of the layout; an empty family inherits the parent's font.
-struct FontLook {
-    const char *family = nullptr;
-    int pixelSize = 0;
-    bool bold = false;
-    ColorRef colour = clBlack;
-};
-
-using Handler = void (TfrmPalitra::*)();
-
-// One control of the layout. Positions and sizes are in pixels within the
-// parent's client area at 96 dpi; a tab order of -1 means no tab stop.
-struct ControlRow {
-    const char *name;
-    Kind kind;
-    const char *parent; // nullptr: the window itself
-    QRect geometry;
-    const char *text = nullptr;
-    FontLook font = {};
-    const char *hint = nullptr; // not null: the control shows its own hint
-    int tabOrder = -1;
-    Handler event = nullptr;    // OnClick, or OnChange for a slider
-    ColorRef colour = clWhite;  // a shape's brush, a spin field's background
-    int minValue = 0;
-    int maxValue = 0;
-    int value = 0;
-    bool enabled = true;
-    bool checked = false;
-    const char *glyph = nullptr;
-};
-
-const FontLook windowFont{"MS Sans Serif", 11, false, clBlack};
-const FontLook buttonFont{"MS Sans Serif", 11, false, clBlue};
-
-// The window, control by control, in creation order (also the painting order).
-const ControlRow windowLayout[] = {
-    {.name = "SpeedButton1", .kind = Kind::SpeedButton, .parent = nullptr, .geometry = {112, 272, 89, 22},
-     .text = "Закрыть окно", .font = buttonFont, .event = &TfrmPalitra::SpeedButton1Click},
-    {.name = "sColor", .kind = Kind::Shape, .parent = nullptr, .geometry = {120, 16, 73, 81}, .hint = "Цвет",
-     .colour = clBlack},
-    {.name = "Label1", .kind = Kind::Label, .parent = nullptr, .geometry = {24, 0, 8, 15}, .text = "R",
-     .font = {"Arial", 12, true, clRed}},
-    {.name = "Label2", .kind = Kind::Label, .parent = nullptr, .geometry = {56, 0, 8, 15}, .text = "G",
-     .font = {"Arial", 12, true, clGreen}},
-    {.name = "Label3", .kind = Kind::Label, .parent = nullptr, .geometry = {88, 0, 8, 15}, .text = "B",
-     .font = {"Arial", 12, true, clBlue}},
-    {.name = "Shape1", .kind = Kind::Shape, .parent = nullptr, .geometry = {0, 112, 209, 1}, .colour = clWhite},
-    {.name = "SpeedButton2", .kind = Kind::SpeedButton, .parent = nullptr, .geometry = {7, 272, 89, 22},
-     .text = "Сохранить как...", .font = buttonFont, .event = &TfrmPalitra::SpeedButton2Click},
-    {.name = "R", .kind = Kind::ScrollBar, .parent = nullptr, .geometry = {24, 16, 16, 89}, .hint = "",
-     .tabOrder = 0, .event = &TfrmPalitra::RChange, .maxValue = 255},
-    {.name = "G", .kind = Kind::ScrollBar, .parent = nullptr, .geometry = {56, 16, 16, 89}, .hint = "",
-     .tabOrder = 1, .event = &TfrmPalitra::RChange, .maxValue = 255},
-    {.name = "B", .kind = Kind::ScrollBar, .parent = nullptr, .geometry = {88, 16, 16, 89}, .hint = "",
-     .tabOrder = 2, .event = &TfrmPalitra::RChange, .maxValue = 255},
-    {.name = "GroupBox1", .kind = Kind::GroupBox, .parent = nullptr, .geometry = {16, 120, 177, 145},
-     .text = "Элементы рисования", .font = windowFont, .tabOrder = 3},
-    {.name = "Label4", .kind = Kind::Label, .parent = "GroupBox1", .geometry = {8, 96, 95, 13},
-     .text = "Толщина стержня:", .font = {"Tahoma", 11, false, clBlack}},
-    {.name = "Label5", .kind = Kind::Label, .parent = "GroupBox1", .geometry = {8, 120, 40, 13}, .text = "Радиус:",
-     .font = {"Tahoma", 11, false, clBlack}},
-    {.name = "im1", .kind = Kind::Glyph, .parent = "GroupBox1", .geometry = {32, 24, 32, 32}, .hint = "Карандаш",
-     .glyph = ":/palitra/pencil.bmp"},
-    {.name = "im2", .kind = Kind::Glyph, .parent = "GroupBox1", .geometry = {72, 24, 32, 32}, .hint = "Распылитель",
-     .glyph = ":/palitra/spray.bmp"},
-    {.name = "im3", .kind = Kind::Glyph, .parent = "GroupBox1", .geometry = {112, 24, 32, 32}, .hint = "Линии",
-     .glyph = ":/palitra/line.bmp"},
-    {.name = "tl", .kind = Kind::SpinEdit, .parent = "GroupBox1", .geometry = {112, 92, 49, 22}, .tabOrder = 0,
-     .colour = clWhite, .minValue = 1, .maxValue = 100, .value = 1, .enabled = true},
-    {.name = "tl2", .kind = Kind::SpinEdit, .parent = "GroupBox1", .geometry = {56, 115, 49, 22}, .tabOrder = 1,
-     .colour = clWhite, .minValue = 1, .maxValue = 100, .value = 10, .enabled = false},
-    {.name = "rb1", .kind = Kind::RadioButton, .parent = "GroupBox1", .geometry = {40, 64, 17, 17}, .tabOrder = 2,
-     .event = &TfrmPalitra::rb1Click, .checked = true},
-    {.name = "rb2", .kind = Kind::RadioButton, .parent = "GroupBox1", .geometry = {80, 64, 17, 17}, .tabOrder = 3,
-     .event = &TfrmPalitra::rb2Click},
-    {.name = "rb3", .kind = Kind::RadioButton, .parent = "GroupBox1", .geometry = {120, 64, 17, 17}, .tabOrder = 4,
-     .event = &TfrmPalitra::rb3Click},
-};
-
-QFont fontOf(const FontLook &look)
+// The window's fonts, sized in pixels at 96 dpi.
+QFont fontOf(const char *family, int pixelSize, bool bold = false)
 {
-    QFont font{QString::fromUtf8(look.family)};
-    font.setPixelSize(look.pixelSize);
-    font.setBold(look.bold);
+    QFont font{QString::fromUtf8(family)};
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
     return font;
 }
 
-// The layout's fonts are narrower than what fontconfig substitutes for them;
-// a caption that would not fit its designed width is condensed until it does.
+// The fonts are narrower than what fontconfig substitutes for them; a
+// caption that would not fit its designed width is condensed until it does.
 void fitCaption(QWidget *widget, const QString &text, int width)
 {
     QFont font = widget->font();
@@ -126,30 +46,83 @@ void fitCaption(QWidget *widget, const QString &text, int width)
     widget->setFont(font);
 }
 
-void applyFont(QWidget *widget, const FontLook &look)
+// A control's font and text colour; a disabled control keeps the platform's
+// greyed text.
+void setLook(QWidget *widget, const QFont &font, ColorRef colour)
 {
-    if (!look.family)
-        return;
-    widget->setFont(fontOf(look));
-    // A disabled control keeps the platform's greyed text.
+    widget->setFont(font);
     QPalette palette = widget->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, toQColor(look.colour));
-        palette.setColor(group, QPalette::Text, toQColor(look.colour));
+        palette.setColor(group, QPalette::WindowText, toQColor(colour));
+        palette.setColor(group, QPalette::Text, toQColor(colour));
     }
     widget->setPalette(palette);
 }
 
-// The controls of one parent that are tab stops, in their tab order.
-std::vector<const ControlRow *> tabStopsOf(const char *parent)
+// Every control gets its name (shown by the tests and accessibility tools)
+// and its place in the parent's client area; one with a hint of its own
+// shows it with the program's hint timing.
+template <class T>
+T *placed(T *widget, const char *name, const QRect &geometry, const char *hint = nullptr)
 {
-    std::vector<const ControlRow *> rows;
-    for (const ControlRow &row : windowLayout)
-        if (row.tabOrder >= 0 && ((!parent && !row.parent) || (parent && row.parent && qstrcmp(parent, row.parent) == 0)))
-            rows.push_back(&row);
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const ControlRow *a, const ControlRow *b) { return a->tabOrder < b->tabOrder; });
-    return rows;
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    if (hint) {
+        widget->setToolTip(QString::fromUtf8(hint));
+        useHintTiming(widget);
+    }
+    return widget;
+}
+
+TSpeedButton *speedButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption)
+{
+    auto *button = placed(new TSpeedButton(parent), name, geometry);
+    button->SetCaption(caption);
+    setLook(button, fontOf("MS Sans Serif", 11), clBlue);
+    fitCaption(button, caption, geometry.width() - 4);
+    return button;
+}
+
+// A label sized to its text from its top-left corner.
+QLabel *label(QWidget *parent, const char *name, const QRect &geometry, const QString &text, const QFont &font,
+              ColorRef colour)
+{
+    auto *label = placed(new QLabel(text, parent), name, geometry);
+    setLook(label, font, colour);
+    fitCaption(label, text, geometry.width());
+    label->resize(label->sizeHint());
+    return label;
+}
+
+// A colour slider, 0 to 255; every step is one unit: arrows, arrow keys,
+// trough clicks and pages. Its hint shows the value once it has moved.
+TScrollBar *slider(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *bar = placed(new TScrollBar(Qt::Vertical, parent), name, geometry, "");
+    bar->setRange(0, 255);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    bar->setFocusPolicy(Qt::StrongFocus);
+    return bar;
+}
+
+QLabel *glyph(QWidget *parent, const char *name, const QRect &geometry, const char *resource, const char *hint)
+{
+    auto *glyph = placed(new QLabel(parent), name, geometry, hint);
+    glyph->setPixmap(QPixmap(QString::fromLatin1(resource)));
+    glyph->setAutoFillBackground(false);
+    return glyph;
+}
+
+TSpinEdit *spinEdit(QWidget *parent, const char *name, const QRect &geometry, int value)
+{
+    auto *field = placed(new TSpinEdit(parent), name, geometry);
+    field->SetColor(clWhite);
+    field->SetMinValue(1);
+    field->SetMaxValue(100);
+    field->SetIncrement(1);
+    field->SetValue(value);
+    return field;
 }
 
 } // namespace
@@ -172,7 +145,7 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
     palette.setColor(QPalette::Window, toQColor(clWindowKhaki));
     setPalette(palette);
     setAutoFillBackground(true);
-    setFont(fontOf(windowFont));
+    setFont(fontOf("MS Sans Serif", 11));
     // Hints show while any window of the program is active, not only this one.
     setAttribute(Qt::WA_AlwaysShowToolTips);
 
@@ -180,188 +153,80 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
     SPD_Skarvel->Title = QStringLiteral("Сохранить рисунок рабочего стола");
     SPD_Skarvel->Filter = QStringLiteral("Bitmaps (*.bmp)|*.bmp");
 
-    buildFromLayout();
-    bindEvents();
-}
+    // The controls in creation order, which is also the painting order.
+    // Positions and sizes are in pixels within the parent's client area.
+    SpeedButton1 = speedButton(this, "SpeedButton1", {112, 272, 89, 22}, QStringLiteral("Закрыть окно"));
+    shell::bindGuarded(SpeedButton1->OnClick, [this] { SpeedButton1Click(); });
+    sColor = placed(new TShape(this), "sColor", {120, 16, 73, 81}, "Цвет");
+    sColor->SetBrushColor(clBlack);
+    const QFont letterFont = fontOf("Arial", 12, true);
+    Label1 = label(this, "Label1", {24, 0, 8, 15}, QStringLiteral("R"), letterFont, clRed);
+    Label2 = label(this, "Label2", {56, 0, 8, 15}, QStringLiteral("G"), letterFont, clGreen);
+    Label3 = label(this, "Label3", {88, 0, 8, 15}, QStringLiteral("B"), letterFont, clBlue);
+    Shape1 = placed(new TShape(this), "Shape1", {0, 112, 209, 1});
+    Shape1->SetBrushColor(clWhite);
+    SpeedButton2 = speedButton(this, "SpeedButton2", {7, 272, 89, 22}, QStringLiteral("Сохранить как..."));
+    shell::bindGuarded(SpeedButton2->OnClick, [this] { SpeedButton2Click(); });
+    R = slider(this, "R", {24, 16, 16, 89});
+    G = slider(this, "G", {56, 16, 16, 89});
+    B = slider(this, "B", {88, 16, 16, 89});
+    // A slider reports a change only when its position really changed.
+    for (TScrollBar *bar : {R, G, B})
+        shell::connectGuarded(bar, &QScrollBar::valueChanged, this, [this] { RChange(); });
 
-TfrmPalitra::~TfrmPalitra() = default;
-
-void TfrmPalitra::buildFromLayout()
-{
-    for (const ControlRow &row : windowLayout) {
-        QWidget *parent = row.parent ? findControl(row.parent) : this;
-        QWidget *widget = nullptr;
-        switch (row.kind) {
-        case Kind::SpeedButton: {
-            auto *button = new TSpeedButton(parent);
-            button->SetCaption(QString::fromUtf8(row.text));
-            widget = button;
-            break;
-        }
-        case Kind::Shape: {
-            auto *shape = new TShape(parent);
-            shape->SetBrushColor(row.colour);
-            widget = shape;
-            break;
-        }
-        case Kind::Label: {
-            auto *label = new QLabel(QString::fromUtf8(row.text), parent);
-            widget = label;
-            break;
-        }
-        case Kind::ScrollBar: {
-            auto *bar = new TScrollBar(Qt::Vertical, parent);
-            bar->setRange(row.minValue, row.maxValue);
-            bar->setValue(row.value);
-            // Every step is one unit: arrows, arrow keys, trough clicks and pages.
-            bar->setSingleStep(1);
-            bar->setPageStep(1);
-            bar->setFocusPolicy(Qt::StrongFocus);
-            widget = bar;
-            break;
-        }
-        case Kind::GroupBox: {
-            auto *box = new QGroupBox(QString::fromUtf8(row.text), parent);
-            box->setFocusPolicy(Qt::NoFocus);
-            widget = box;
-            break;
-        }
-        case Kind::Glyph: {
-            auto *glyph = new QLabel(parent);
-            glyph->setPixmap(QPixmap(QString::fromLatin1(row.glyph)));
-            glyph->setAutoFillBackground(false);
-            widget = glyph;
-            break;
-        }
-        case Kind::SpinEdit: {
-            auto *field = new TSpinEdit(parent);
-            field->SetColor(row.colour);
-            field->SetMinValue(row.minValue);
-            field->SetMaxValue(row.maxValue);
-            field->SetIncrement(1);
-            field->SetValue(row.value);
-            widget = field;
-            break;
-        }
-        case Kind::RadioButton: {
-            auto *radio = new TRadioButton(parent);
-            radio->setChecked(row.checked);
-            radio->setFocusPolicy(row.checked ? Qt::StrongFocus : Qt::ClickFocus);
-            widget = radio;
-            break;
-        }
-        }
-        widget->setObjectName(QString::fromLatin1(row.name));
-        applyFont(widget, row.font);
-        widget->setEnabled(row.enabled);
-        if (row.hint) {
-            widget->setToolTip(QString::fromUtf8(row.hint));
-            useHintTiming(widget);
-        }
-        widget->setGeometry(row.geometry);
-        if (row.kind == Kind::SpeedButton)
-            fitCaption(widget, QString::fromUtf8(row.text), row.geometry.width() - 4);
-        if (row.kind == Kind::Label)
-            fitCaption(widget, QString::fromUtf8(row.text), row.geometry.width());
-        // Labels size themselves to their text, from their top-left corner.
-        if (row.kind == Kind::Label)
-            widget->resize(widget->sizeHint());
+    GroupBox1 = placed(new QGroupBox(QStringLiteral("Элементы рисования"), this), "GroupBox1", {16, 120, 177, 145});
+    GroupBox1->setFocusPolicy(Qt::NoFocus);
+    setLook(GroupBox1, fontOf("MS Sans Serif", 11), clBlack);
+    const QFont fieldLabelFont = fontOf("Tahoma", 11);
+    Label4 = label(GroupBox1, "Label4", {8, 96, 95, 13}, QStringLiteral("Толщина стержня:"), fieldLabelFont, clBlack);
+    Label5 = label(GroupBox1, "Label5", {8, 120, 40, 13}, QStringLiteral("Радиус:"), fieldLabelFont, clBlack);
+    im1 = glyph(GroupBox1, "im1", {32, 24, 32, 32}, ":/palitra/pencil.bmp", "Карандаш");
+    im2 = glyph(GroupBox1, "im2", {72, 24, 32, 32}, ":/palitra/spray.bmp", "Распылитель");
+    im3 = glyph(GroupBox1, "im3", {112, 24, 32, 32}, ":/palitra/line.bmp", "Линии");
+    tl = spinEdit(GroupBox1, "tl", {112, 92, 49, 22}, 1);
+    tl2 = spinEdit(GroupBox1, "tl2", {56, 115, 49, 22}, 10);
+    tl2->setEnabled(false);
+    rb1 = placed(new TRadioButton(GroupBox1), "rb1", {40, 64, 17, 17});
+    rb2 = placed(new TRadioButton(GroupBox1), "rb2", {80, 64, 17, 17});
+    rb3 = placed(new TRadioButton(GroupBox1), "rb3", {120, 64, 17, 17});
+    rb1->setChecked(true);
+    const std::pair<TRadioButton *, void (TfrmPalitra::*)()> radios[] = {
+        {rb1, &TfrmPalitra::rb1Click}, {rb2, &TfrmPalitra::rb2Click}, {rb3, &TfrmPalitra::rb3Click}};
+    for (const auto &[radio, click] : radios) {
+        // The checked radio button is the group's only tab stop; the others
+        // can still be clicked.
+        radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+        shell::connectGuarded(radio, &QAbstractButton::toggled, this, [this, radio, click](bool checked) {
+            radio->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
+            if (checked)
+                (this->*click)();
+        });
+        shell::bindGuarded(radio->OnArrowKey, [this](TRadioButton *from, int direction) { moveFocusInGroup(from, direction); });
     }
 
-    SpeedButton1 = control<TSpeedButton>("SpeedButton1");
-    R = control<TScrollBar>("R");
-    G = control<TScrollBar>("G");
-    B = control<TScrollBar>("B");
-    sColor = control<TShape>("sColor");
-    Label1 = control<QLabel>("Label1");
-    Label2 = control<QLabel>("Label2");
-    Label3 = control<QLabel>("Label3");
-    GroupBox1 = control<QGroupBox>("GroupBox1");
-    Label4 = control<QLabel>("Label4");
-    tl = control<TSpinEdit>("tl");
-    Label5 = control<QLabel>("Label5");
-    tl2 = control<TSpinEdit>("tl2");
-    im1 = control<QLabel>("im1");
-    im2 = control<QLabel>("im2");
-    im3 = control<QLabel>("im3");
-    rb1 = control<TRadioButton>("rb1");
-    rb2 = control<TRadioButton>("rb2");
-    rb3 = control<TRadioButton>("rb3");
-    Shape1 = control<TShape>("Shape1");
-    SpeedButton2 = control<TSpeedButton>("SpeedButton2");
-
-    // Qt's own focus chain in the same order, for whatever walks it.
+    // Qt's own focus chain in the tab order, for whatever walks it.
     const QList<QWidget *> order = {R, G, B, tl, tl2, rb1, rb2, rb3};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
-void TfrmPalitra::bindEvents()
-{
-    for (const ControlRow &row : windowLayout) {
-        if (!row.event)
-            continue;
-        const Handler handler = row.event;
-        QWidget *widget = findControl(row.name);
-        if (auto *button = qobject_cast<TSpeedButton *>(widget)) {
-            shell::bindGuarded(button->OnClick, [this, handler] { (this->*handler)(); });
-        } else if (auto *bar = qobject_cast<TScrollBar *>(widget)) {
-            // A slider reports a change only when its position really changed.
-            shell::connectGuarded(bar, &QScrollBar::valueChanged, this, [this, handler] { (this->*handler)(); });
-        } else if (auto *radio = qobject_cast<TRadioButton *>(widget)) {
-            shell::connectGuarded(radio, &QAbstractButton::toggled, this, [this, radio, handler](bool checked) {
-                radioToggled(radio, checked);
-                if (checked)
-                    (this->*handler)();
-            });
-            shell::bindGuarded(radio->OnArrowKey,
-                               [this](TRadioButton *from, int direction) { moveFocusInGroup(from, direction); });
-        }
-    }
-}
+TfrmPalitra::~TfrmPalitra() = default;
 
-QWidget *TfrmPalitra::findControl(const char *name) const
-{
-    auto *widget = findChild<QWidget *>(QString::fromLatin1(name));
-    if (!widget)
-        throw std::logic_error(std::string("the options window has no control ") + name);
-    return widget;
-}
-
-template <class T>
-T *TfrmPalitra::control(const char *name) const
-{
-    auto *widget = qobject_cast<T *>(findControl(name));
-    if (!widget)
-        throw std::logic_error(std::string("the options window's control ") + name + " is of another kind");
-    return widget;
-}
-
-void TfrmPalitra::radioToggled(TRadioButton *button, bool checked)
-{
-    // The checked radio button is the group's only tab stop; the others can
-    // still be clicked.
-    button->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
-}
+QList<QWidget *> TfrmPalitra::groupOrder() const { return {tl, tl2, rb1, rb2, rb3}; }
 
 QList<QWidget *> TfrmPalitra::TabOrder() const
 {
     QList<QWidget *> order;
-    auto add = [&](const char *parent, auto &self) -> void {
-        for (const ControlRow *row : tabStopsOf(parent)) {
-            QWidget *widget = findControl(row->name);
-            if (row->kind == Kind::GroupBox) {
-                if (widget->isEnabled())
-                    self(row->name, self);
-                continue;
-            }
-            if (row->kind == Kind::RadioButton && !static_cast<TRadioButton *>(widget)->isChecked())
-                continue;
-            if (widget->isEnabled())
-                order.append(widget);
-        }
-    };
-    add(nullptr, add);
+    for (QWidget *control : {R, G, B})
+        if (control->isEnabled())
+            order.append(control);
+    if (!GroupBox1->isEnabled())
+        return order;
+    for (QWidget *control : groupOrder()) {
+        const auto *radio = qobject_cast<const TRadioButton *>(control);
+        if (control->isEnabled() && (!radio || radio->isChecked()))
+            order.append(control);
+    }
     return order;
 }
 
@@ -388,9 +253,7 @@ void TfrmPalitra::moveFocusInGroup(QWidget *from, int direction)
 {
     // Every control of the group box in tab order, tab stop or not; the
     // arrows skip only what is disabled.
-    QList<QWidget *> group;
-    for (const ControlRow *row : tabStopsOf(from->parentWidget()->objectName().toLatin1().constData()))
-        group.append(findControl(row->name));
+    const QList<QWidget *> group = groupOrder();
     const qsizetype at = group.indexOf(from);
     if (at < 0)
         return;
@@ -470,5 +333,5 @@ void TfrmPalitra::SpeedButton2Click()
     TBitmap none;
     // The dialog opens on the main window's monitor.
     SPD_Skarvel->Anchor = Application ? Application->MainForm() : nullptr;
-    saveCommand(Form1 ? Form1->Image1->Picture.Bitmap() : none, *SPD_Skarvel);
+    saveCommand(Form1 ? Form1->Image1->Picture.Bitmap() : none, savedPicture_, *SPD_Skarvel);
 }

@@ -7,6 +7,7 @@
 
 #include "Palitra/controls.h"
 #include "Palitra/tspin_edit.h"
+#include "saving/bmp_writer.h"
 #include "saving/tsave_dialog.h"
 #include "shell/speed_button.h"
 #include "shell/tform.h"
@@ -69,15 +70,13 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void buildFromLayout();
-    void bindEvents();
-    QWidget *findControl(const char *name) const;
-    template <class T>
-    T *control(const char *name) const;
-    void radioToggled(TRadioButton *button, bool checked);
+    // The group box's controls in tab order: tl, tl2, rb1, rb2, rb3.
+    QList<QWidget *> groupOrder() const;
     void moveFocusInGroup(QWidget *from, int direction);
 
     std::unique_ptr<TSaveDialog> saveDialog_;
+    // The picture's converted image, kept from one save to the next.
+    bmp::DibDescription savedPicture_;
 };
 
 extern TfrmPalitra *frmPalitra;

@@ -9,6 +9,7 @@
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
+#include "platform/portal_screenshot.h"
 #include "About/about_box.h"
 #include "SkarvelKod/random_below.h"
 #include "SkarvelKod/timage.h"
@@ -60,7 +61,10 @@ void TForm1::FormCreate()
     // maximised state, so the window also asks for the screen's rectangle.
     if (QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(screen->geometry());
-    setWindowState(windowState() | Qt::WindowMaximized);
+    // On Wayland only a full-screen window covers its output: tiling
+    // compositors tile a maximised one.
+    setWindowState(windowState() |
+                          (platform::waylandSession() ? Qt::WindowFullScreen : Qt::WindowMaximized));
     // Erasing the background paints nothing (see the constructor).
     StrokeState.LineAnchorSet = false;
 }
@@ -110,6 +114,11 @@ void TForm1::Timer1Timer()
 
     // The copy's memory goes back to the system.
     platform::returnFreedMemory();
+
+    // A screen that could not be read leaves the picture white, and says so.
+    const QString failure = platform::takeScreenReadFailure();
+    if (!failure.isEmpty())
+        throw Exception("The screen could not be read: " + failure.toStdString());
 }
 
 void TForm1::FormMouseDown(TMouseButton Button, TShiftState, int X, int Y)

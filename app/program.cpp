@@ -80,7 +80,9 @@ int runProgram(int argc, char **argv)
 {
     QString why;
     if (!platform::displayAvailable(&why)) {
-        std::fprintf(stderr, "skarvel: %s.\nСкарвел draws on a copy of the desktop and needs a graphical (X11) display.\n",
+        std::fprintf(stderr,
+                     "skarvel: %s.\nСкарвел draws on a copy of the desktop and needs a graphical (X11 or Wayland) "
+                     "display.\n",
                      why.toLocal8Bit().constData());
         return 1;
     }
@@ -90,6 +92,9 @@ int runProgram(int argc, char **argv)
     }
     platform::FontWarmUp fonts;
     TApplication application(argc, argv);
+    // The screen read may take a while (the desktop portal): it starts now
+    // and is collected when the surface is first shown.
+    platform::startScreenRead();
     try {
         Application->SetTitle(QStringLiteral("Скарвел"));
         // The program's own texts are Russian whatever the language; Qt's

@@ -79,14 +79,7 @@ void TBitmap::reallocate(int width, int height)
     height_ = height;
     stride_ = stride;
 
-    // A converted image of the old size must never be written for the new
-    // one: drop it, and the header too, so the next conversion describes the
-    // bitmap as it is now.
-    dib_.converted = false;
-    std::vector<std::uint32_t>().swap(dib_.colorTable);
-    std::vector<std::uint8_t>().swap(dib_.bits);
-    dib_.header = BitmapInfoHeader{};
-    std::fill(std::begin(dib_.masks), std::end(dib_.masks), 0u);
+    ++changes_;
 }
 
 ColorRef TBitmap::Pixel(int x, int y) const
@@ -99,17 +92,6 @@ TCanvas &TBitmap::Canvas()
     if (!canvas_)
         canvas_ = std::make_unique<TCanvas>(*this);
     return *canvas_;
-}
-
-void TBitmap::Changing()
-{
-    dib_.converted = false;
-    // Give the memory back, not just the contents: a converted 4K picture
-    // holds over 30 MB.
-    std::vector<std::uint32_t>().swap(dib_.colorTable);
-    std::vector<std::uint8_t>().swap(dib_.bits);
-    dib_.header.biClrUsed = 0;
-    dib_.header.biClrImportant = 0;
 }
 
 void TBitmap::Changed(const Rect &area)

@@ -12,33 +12,6 @@
 
 class TCanvas;
 
-// The ten fields of a BMP info header, as the file writer keeps them between
-// saves. biSize is 0 until the first conversion.
-struct BitmapInfoHeader {
-    std::uint32_t biSize = 0;
-    std::int32_t biWidth = 0;
-    std::int32_t biHeight = 0;
-    std::uint16_t biPlanes = 0;
-    std::uint16_t biBitCount = 0;
-    std::uint32_t biCompression = 0;
-    std::uint32_t biSizeImage = 0;
-    std::int32_t biXPelsPerMeter = 0;
-    std::int32_t biYPelsPerMeter = 0;
-    std::uint32_t biClrUsed = 0;
-    std::uint32_t biClrImportant = 0;
-};
-
-// The device-independent form of a bitmap that the file writer converts to and
-// keeps with the bitmap until the next drawing operation.
-struct DibDescription {
-    BitmapInfoHeader header;
-    std::uint32_t masks[3] = {0, 0, 0}; // red, green, blue; only above 8 bits
-    bool converted = false;             // the converted image below is present
-    std::vector<std::uint32_t> colorTable; // entries 0x00RRGGBB (RGBQUAD order in memory)
-    std::vector<std::uint8_t> bits;        // pixel rows, bottom row first, BMP stride
-    int conversions = 0;                   // how many times it was converted (for tests and benchmarks)
-};
-
 // A bitmap in the display's own pixel format. New pixels are white. Setting
 // the width or the height keeps the overlap of the old and new areas at the
 // top-left corner and makes every other pixel white. Width or height 0 means
@@ -77,13 +50,14 @@ public:
     TCanvas &Canvas();
     bool HasCanvas() const { return canvas_ != nullptr; }
 
-    // The converted form kept for the file writer.
-    DibDescription &Dib() { return dib_; }
-    const DibDescription &Dib() const { return dib_; }
+    // How many times the pixels may have changed: it moves with every
+    // changing signal and every resize, and never on a read. Whoever keeps
+    // something made from the pixels (a converted file image) compares it to
+    // tell whether that is still current.
+    std::uint64_t ChangeCount() const { return changes_; }
 
-    // The changing signal: sent before every drawing operation. It drops the
-    // converted image and zeroes colours used and important in the header.
-    void Changing();
+    // The changing signal: sent before every drawing operation.
+    void Changing() { ++changes_; }
     // The change notification: sent after every drawing operation with the
     // rectangle it changed (empty when nothing changed); passed to OnChange.
     void Changed(const Rect &area);
@@ -98,5 +72,5 @@ private:
     std::int64_t stride_ = 0;
     std::vector<std::uint8_t> pixels_;
     std::unique_ptr<TCanvas> canvas_;
-    DibDescription dib_;
+    std::uint64_t changes_ = 0;
 };

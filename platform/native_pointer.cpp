@@ -2,6 +2,9 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QWindow>
 
 #include <array>
 #include <cmath>
@@ -75,10 +78,38 @@ private:
 };
 #endif
 
+// On Wayland positions come in 1/256 of a logical pixel, and the window
+// receives them so; Qt rounds them only for the widgets. The window's
+// events are seen here first.
+class WindowPointerFilter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::MouseMove || type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease) &&
+            receiver->isWindowType()) {
+            const auto *window = static_cast<const QWindow *>(receiver);
+            const auto *mouse = static_cast<const QMouseEvent *>(event);
+            const qreal ratio = window->devicePixelRatio();
+            const QPointF global = QPointF(window->mapToGlobal(QPoint(0, 0))) + mouse->position();
+            remember(std::uint32_t(mouse->timestamp()),
+                     QPoint(int(std::floor(global.x() * ratio)), int(std::floor(global.y() * ratio))));
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 void watchNativePointer()
 {
+    static bool watchingWindows = false;
+    if (!watchingWindows && qApp && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        watchingWindows = true;
+        qApp->installEventFilter(new WindowPointerFilter(qApp));
+        return;
+    }
 #ifdef SKARVEL_X11
     static bool watching = false;
     auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;

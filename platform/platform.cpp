@@ -11,6 +11,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
+
+#include <utility>
 
 #ifdef SKARVEL_X11
 #include <QtGui/qguiapplication_platform.h>
@@ -20,6 +23,7 @@
 #include "canvas/tcanvas.h"
 #include "canvas/tbitmap.h"
 #include "platform/image_bridge.h"
+#include "platform/portal_screenshot.h"
 #include "platform/window_placement.h"
 #ifdef SKARVEL_X11
 #include "platform/x11_screen_read.h"
@@ -45,6 +49,56 @@ QImage &reading()
     static QImage image;
     return image;
 }
+// Why the screen could not be read, until the snapshot step reports it.
+QString &readFailure()
+{
+    static QString why;
+    return why;
+}
+
+// The part of the portal's picture of the whole desktop that shows the
+// primary screen, at device pixels: the picture spans the screens' virtual
+// geometry at its own scale.
+QImage primaryScreenPart(const QImage &desktop)
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {};
+    const QRect all = screen->virtualGeometry();
+    const QRect own = screen->geometry();
+    if (all.width() <= 0 || all.height() <= 0)
+        return {};
+    const qreal sx = qreal(desktop.width()) / all.width();
+    const qreal sy = qreal(desktop.height()) / all.height();
+    const QRect part(qRound((own.x() - all.x()) * sx), qRound((own.y() - all.y()) * sy), qRound(own.width() * sx),
+                     qRound(own.height() * sy));
+    // A picture smaller than the desktop yields what it has.
+    return desktop.copy(part.intersected(desktop.rect()));
+}
+
+// On Wayland a parentless window shown over a full-screen one is mapped
+// behind it, out of sight: boxes and dialogs are made transient for the
+// program's active window (or a visible one), which keeps them above it.
+void ownedByProgramWindow(QWidget *window)
+{
+    if (!waylandSession())
+        return;
+    QWidget *owner = QApplication::activeWindow();
+    if (!owner || owner == window) {
+        owner = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top != window && top->isVisible() && top->isWindow() && !top->isMinimized()) {
+                owner = top;
+                if (top->isFullScreen())
+                    break;
+            }
+    }
+    if (!owner)
+        return;
+    window->winId();
+    if (window->windowHandle() && owner->windowHandle())
+        window->windowHandle()->setTransientParent(owner->windowHandle());
+}
 
 qreal screenRatio(const QScreen *screen) { return screen ? screen->devicePixelRatio() : 1.0; }
 
@@ -64,6 +118,9 @@ QRect primaryScreenRect()
 
 PixelFormat displayPixelFormat()
 {
+    // Wayland has no display depth: pictures are 32-bit there.
+    if (waylandSession())
+        return PixelFormat::pf32bit;
     const QScreen *screen = QGuiApplication::primaryScreen();
     const int depth = screen ? screen->depth() : 32;
 #ifdef SKARVEL_X11
@@ -100,6 +157,17 @@ void setScreenReadHook(ScreenReadHook hook) { installedHook<ScreenReadHook>() = 
 
 bool readScreenBeforeMapping()
 {
+    if (waylandSession()) {
+        // The portal was asked at start-up; its answer is awaited here.
+        PortalShot shot = takePortalScreenshot();
+        QImage image = shot.image.isNull() ? QImage() : primaryScreenPart(shot.image);
+        if (image.isNull()) {
+            readFailure() = shot.error.isEmpty() ? QStringLiteral("the portal's picture holds no screen") : shot.error;
+            return false;
+        }
+        reading() = std::move(image);
+        return true;
+    }
     QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return false;
@@ -126,6 +194,14 @@ bool readScreenBeforeMapping()
 
 const QImage &screenReading() { return reading(); }
 
+QString takeScreenReadFailure() { return std::exchange(readFailure(), QString()); }
+
+void startScreenRead()
+{
+    if (waylandSession())
+        startPortalScreenshot();
+}
+
 void forgetScreenReading() { reading() = QImage(); }
 
 void returnFreedMemory()
@@ -144,7 +220,7 @@ struct ScreenContext {
 ScreenContext *GetDC()
 {
     static ScreenContext context;
-    if (reading().isNull())
+    if (reading().isNull() && readFailure().isEmpty())
         readScreenBeforeMapping();
     context.image = reading();
     return &context;
@@ -186,6 +262,7 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
     } else {
         box.setDefaultButton(box.addButton(QMessageBox::Ok));
     }
+    ownedByProgramWindow(&box);
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes: return IDYES;
@@ -244,6 +321,7 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
                              shown = entered;
                          });
     }
+    ownedByProgramWindow(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
@@ -291,9 +369,16 @@ bool displayAvailable(QString *why)
     if (!platformName.isEmpty() && !platformName.startsWith("xcb"))
         return true; // another Qt platform (offscreen, wayland) says for itself
     const QByteArray name = qgetenv("DISPLAY");
+    if (name.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        // A Wayland desktop without Xwayland: Qt's wayland platform, which
+        // Qt would not choose by itself without XDG_SESSION_TYPE.
+        if (platformName.isEmpty())
+            qputenv("QT_QPA_PLATFORM", "wayland");
+        return true;
+    }
     if (name.isEmpty()) {
         if (why)
-            *why = QStringLiteral("no display: the DISPLAY environment variable is not set");
+            *why = QStringLiteral("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
         return false;
     }
     Display *display = XOpenDisplay(name.constData());

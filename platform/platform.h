@@ -32,7 +32,8 @@ QRect primaryScreenRect();
 PixelFormat displayPixelFormat();
 
 // An unpainted window is not see-through on X11, so the screen is read at the
-// last moment before the surface is first mapped; a later copy from the
+// last moment before the surface is first mapped (on a Wayland desktop through
+// the desktop portal, see portal_screenshot.h); a later copy from the
 // screen context uses that reading. Returns false if the screen could not be
 // read (the copy then leaves its destination as it was).
 bool readScreenBeforeMapping();
@@ -42,6 +43,13 @@ using ScreenReadHook = std::function<QImage()>;
 void setScreenReadHook(ScreenReadHook hook);
 // The reading taken by readScreenBeforeMapping, or a null image.
 const QImage &screenReading();
+// Why the last read failed (empty if it did not), handed over once. On
+// Wayland a read can fail in ways a person has to hear of: no portal, a
+// refusal, no answer.
+QString takeScreenReadFailure();
+// Starts the reading early where it takes long (the desktop portal on
+// Wayland); readScreenBeforeMapping then collects it.
+void startScreenRead();
 // Lets the reading go once nothing needs it any more.
 void forgetScreenReading();
 // Hands memory the program has freed (whole frames, say) back to the system.

@@ -268,11 +268,11 @@ void writeFile(const std::string &fileName, FunctionRef<void(ByteOutput &)> writ
 
 #endif
 
-void saveToFile(TBitmap &bitmap, const std::string &fileName)
+void saveToFile(const TBitmap &bitmap, DibDescription &dib, const std::string &fileName)
 {
     // Converting first: if that fails, no file has been touched.
-    convert(bitmap);
-    writeFile(fileName, [&](ByteOutput &output) { saveToStream(bitmap, output); });
+    convert(bitmap, dib);
+    writeFile(fileName, [&](ByteOutput &output) { saveToStream(bitmap, dib, output); });
 }
 
 } // namespace bmp

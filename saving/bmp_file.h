@@ -12,8 +12,11 @@ class TBitmap;
 
 namespace bmp {
 
+struct DibDescription;
+
 // Saves the bitmap as a BMP file named `fileName` (UTF-8, as the user gave it),
-// replacing a file of that name without asking. The save is all or nothing:
+// replacing a file of that name without asking. `dib` keeps the converted
+// image from one save to the next (see bmp::convert). The save is all or nothing:
 //  - the picture is converted first, so a conversion failure touches no file;
 //  - the bytes go into a new temporary file beside the target, which is
 //    renamed over the target only once every byte is written, flushed to
@@ -30,7 +33,7 @@ namespace bmp {
 // "Stream write error" when a write stores fewer bytes than asked or closing
 // the file reports a failure; EInvalidGraphic / EOutOfResources from the conversion
 // (see bmp::convert).
-void saveToFile(TBitmap &bitmap, const std::string &fileName);
+void saveToFile(const TBitmap &bitmap, DibDescription &dib, const std::string &fileName);
 
 // The file output under saveToFile: replaces the file `fileName` all or
 // nothing with the bytes `writeBytes` puts out, with the same rules and

@@ -209,12 +209,11 @@ std::array<std::uint32_t, 3> effectiveMasks(int bitCount, const std::uint32_t (&
     return {stored[0], stored[1], stored[2]};
 }
 
-bool convert(TBitmap &bitmap)
+bool convert(const TBitmap &bitmap, DibDescription &dib)
 {
     if (bitmap.Empty())
         throw EInvalidGraphic(invalidBitmap);
 
-    DibDescription &dib = bitmap.Dib();
     Plan plan;
     plan.width = bitmap.Width();
     plan.height = bitmap.Height();
@@ -225,12 +224,25 @@ bool convert(TBitmap &bitmap)
         throw EOutOfResources();
 
     // The converted image of an earlier save still stands for these pixels.
-    // The size check also catches a resize that did not go through the
-    // changing signal.
     const BitmapInfoHeader &old = dib.header;
-    if (dib.converted && old.biSize == 40 && old.biWidth == plan.width && old.biHeight == plan.height &&
-        old.biBitCount == plan.bits && dib.bits.size() == imageSize)
+    const bool sameSize = old.biWidth == plan.width && old.biHeight == plan.height && old.biBitCount == plan.bits;
+    if (dib.converted && dib.source == &bitmap && dib.changeCount == bitmap.ChangeCount() && old.biSize == 40 &&
+        sameSize && dib.bits.size() == imageSize)
         return false;
+
+    // The bitmap changed since the last conversion: the header it left is
+    // kept without its colour counts, or dropped when it describes another
+    // size or another bitmap, so that the next file describes the bitmap as
+    // it is now. A header given before any conversion is taken as it stands.
+    if (dib.source) {
+        if (dib.source == &bitmap && sameSize) {
+            dib.header.biClrUsed = 0;
+            dib.header.biClrImportant = 0;
+        } else {
+            dib.header = BitmapInfoHeader{};
+            std::fill(std::begin(dib.masks), std::end(dib.masks), 0u);
+        }
+    }
 
     // What the stored header keeps between conversions. An empty header
     // (before the first conversion) asks for plain BI_RGB.
@@ -277,6 +289,8 @@ bool convert(TBitmap &bitmap)
     if (plan.bitfields)
         std::copy(plan.masks.begin(), plan.masks.end(), dib.masks);
     dib.converted = true;
+    dib.source = &bitmap;
+    dib.changeCount = bitmap.ChangeCount();
     ++dib.conversions;
     return true;
 }
@@ -326,10 +340,9 @@ HeaderBlocks encodeHeaders(const DibDescription &dib)
     return blocks;
 }
 
-void saveToStream(TBitmap &bitmap, ByteOutput &output)
+void saveToStream(const TBitmap &bitmap, DibDescription &dib, ByteOutput &output)
 {
-    convert(bitmap);
-    const DibDescription &dib = bitmap.Dib();
+    convert(bitmap, dib);
     const HeaderBlocks blocks = encodeHeaders(dib);
     const FileLayout &l = blocks.layout;
     writeChecked(output, blocks.fileHeader.data(), blocks.fileHeader.size());
@@ -343,13 +356,19 @@ void saveToStream(TBitmap &bitmap, ByteOutput &output)
     writeChecked(output, dib.bits.data(), l.imageSize);
 }
 
-std::vector<std::uint8_t> encode(TBitmap &bitmap)
+std::vector<std::uint8_t> encode(const TBitmap &bitmap, DibDescription &dib)
 {
     MemoryOutput output;
-    convert(bitmap);
-    output.bytes.reserve(encodeHeaders(bitmap.Dib()).layout.fileSize);
-    saveToStream(bitmap, output);
+    convert(bitmap, dib);
+    output.bytes.reserve(encodeHeaders(dib).layout.fileSize);
+    saveToStream(bitmap, dib, output);
     return std::move(output.bytes);
+}
+
+std::vector<std::uint8_t> encode(const TBitmap &bitmap)
+{
+    DibDescription dib;
+    return encode(bitmap, dib);
 }
 
 } // namespace bmp

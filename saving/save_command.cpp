@@ -6,7 +6,7 @@
 #include "saving/save_rules.h"
 #include "saving/tsave_dialog.h"
 
-void saveCommand(TBitmap &picture, TSaveDialog &dialog)
+void saveCommand(const TBitmap &picture, bmp::DibDescription &converted, TSaveDialog &dialog)
 {
     // The program's application object has no name, so the dialog gets an
     // empty initial folder every time.
@@ -19,5 +19,5 @@ void saveCommand(TBitmap &picture, TSaveDialog &dialog)
     if (!name)
         throw EFCreateError("Cannot create file " + saving::saveTargetName(typed));
     const std::string target = saving::saveTargetName(*name);
-    bmp::saveToFile(picture, target);
+    bmp::saveToFile(picture, converted, target);
 }

@@ -108,51 +108,41 @@ TEST_P(BitmapTest, AHugeWidthWithoutRowsNeedsNoMemory)
     EXPECT_EQ(b.Height(), 0);
 }
 
-TEST_P(BitmapTest, ChangingDropsTheConvertedImageButKeepsTheHeader)
+TEST_P(BitmapTest, ChangeCountMovesWithEveryDrawingAndResizeButNotWithReads)
 {
     TBitmap b(GetParam());
-    b.SetSize(4, 4);
-    DibDescription &dib = b.Dib();
-    dib.header.biSize = 40;
-    dib.header.biWidth = 4;
-    dib.header.biBitCount = 8;
-    dib.header.biClrUsed = 256;
-    dib.header.biClrImportant = 12;
-    dib.masks[0] = 0xF800;
-    dib.converted = true;
-    dib.colorTable.assign(256, 0x123456);
-    dib.bits.assign(1000, 7);
-    dib.conversions = 3;
+    std::uint64_t last = b.ChangeCount();
+    const auto moved = [&] {
+        const bool m = b.ChangeCount() != last;
+        last = b.ChangeCount();
+        return m;
+    };
+    b.SetSize(6, 5);
+    EXPECT_TRUE(moved());
+    b.SetSize(6, 5);
+    EXPECT_FALSE(moved()) << "the same size is no change";
 
-    b.Changing();
-    EXPECT_FALSE(dib.converted);
-    EXPECT_TRUE(dib.bits.empty());
-    EXPECT_EQ(dib.bits.capacity(), 0u);
-    EXPECT_TRUE(dib.colorTable.empty());
-    EXPECT_EQ(dib.colorTable.capacity(), 0u);
-    EXPECT_EQ(dib.header.biClrUsed, 0u);
-    EXPECT_EQ(dib.header.biClrImportant, 0u);
-    EXPECT_EQ(dib.header.biSize, 40u);
-    EXPECT_EQ(dib.header.biWidth, 4);
-    EXPECT_EQ(dib.header.biBitCount, 8);
-    EXPECT_EQ(dib.masks[0], 0xF800u);
-    EXPECT_EQ(dib.conversions, 3);
-}
+    TCanvas &c = b.Canvas();
+    c.Pen().SetColor(clRed);
+    c.Pen().SetWidth(2);
+    c.MoveTo(1, 1);
+    EXPECT_EQ(b.Pixel(1, 1), clWhite);
+    std::vector<ColorRef> seen = pixelsOf(b);
+    EXPECT_FALSE(moved()) << "reads, the pen and moving it change nothing";
 
-TEST_P(BitmapTest, ResizingForgetsTheConversionOfTheOldSize)
-{
-    TBitmap b(GetParam());
-    b.SetSize(4, 4);
-    b.Dib().header.biSize = 40;
-    b.Dib().header.biWidth = 4;
-    b.Dib().converted = true;
-    b.Dib().bits.assign(64, 1);
-    b.SetSize(4, 4); // the same size: nothing happens
-    EXPECT_TRUE(b.Dib().converted);
-    b.SetWidth(9);
-    EXPECT_FALSE(b.Dib().converted);
-    EXPECT_TRUE(b.Dib().bits.empty());
-    EXPECT_EQ(b.Dib().header.biSize, 0u); // described afresh at the next save
+    c.LineTo(4, 3);
+    EXPECT_TRUE(moved());
+    c.SetPixel(0, 0, clBlue);
+    EXPECT_TRUE(moved());
+    TBitmap source(GetParam());
+    source.SetSize(2, 2);
+    c.Draw(3, 3, source);
+    EXPECT_TRUE(moved());
+    c.BlockCopyTarget();
+    EXPECT_TRUE(moved()) << "a block copy counts before its pixels are written";
+    b.SetHeight(7);
+    EXPECT_TRUE(moved());
+    EXPECT_NE(pixelsOf(b), seen);
 }
 
 INSTANTIATE_TEST_SUITE_P(, BitmapTest, testing::ValuesIn(allFormats()), formatName);

@@ -11,20 +11,19 @@
 namespace {
 
 // Records what the bitmap was told: the notifications with their rectangles,
-// and whether the changing signal came first (it drops the converted image,
-// which each test sets up as present).
+// and whether the changing signal came first (it moves the change count).
 struct Signals {
-    explicit Signals(TBitmap &b) : bitmap(b)
+    explicit Signals(TBitmap &b) : bitmap(b), seen(b.ChangeCount())
     {
-        bitmap.Dib().converted = true;
         bitmap.OnChange = [this](const Rect &r) {
             rects.push_back(r);
-            changingCameFirst.push_back(!bitmap.Dib().converted);
-            bitmap.Dib().converted = true;
+            changingCameFirst.push_back(bitmap.ChangeCount() != seen);
+            seen = bitmap.ChangeCount();
         };
     }
-    bool quiet() const { return rects.empty() && bitmap.Dib().converted; }
+    bool quiet() const { return rects.empty() && bitmap.ChangeCount() == seen; }
     TBitmap &bitmap;
+    std::uint64_t seen;
     std::vector<Rect> rects;
     std::vector<bool> changingCameFirst;
 };
@@ -276,7 +275,7 @@ TEST_P(CanvasTest, BlockCopyIsBracketedBySignals)
     Signals s(bitmap);
     TBitmap &target = canvas().BlockCopyTarget();
     EXPECT_EQ(&target, &bitmap);
-    EXPECT_FALSE(bitmap.Dib().converted);
+    EXPECT_NE(bitmap.ChangeCount(), s.seen);
     EXPECT_TRUE(s.rects.empty());
     canvas().BlockCopied({-5, 3, 100, 4});
     EXPECT_EQ(s.rects, (std::vector<Rect>{{0, 3, 20, 4}}));

@@ -341,13 +341,19 @@ struct ProgramOptions {
     std::filesystem::path outputFile{};
 };
 
+class WaylandSession; // wayland_session.h
+
+// Which of Qt's platforms a program on a Wayland session uses.
+enum class WaylandPlatform { Native, Xwayland };
+
 // A program started on a display, in its own process group, stdin from
 // /dev/null. Its environment is the test's, plus:
 //   DISPLAY=<the display>, QT_QPA_PLATFORM=xcb, LC_ALL=C.UTF-8,
 //   HOME and XDG_CONFIG_HOME / XDG_CACHE_HOME / XDG_DATA_HOME /
 //   XDG_RUNTIME_DIR inside a private directory (home()) that is removed with
 //   the Program, so a test never touches the real home;
-// minus WAYLAND_DISPLAY, SESSION_MANAGER, XDG_CURRENT_DESKTOP,
+// minus WAYLAND_DISPLAY and XDG_SESSION_TYPE (which would send the screen
+//   read to the desktop portal), SESSION_MANAGER, XDG_CURRENT_DESKTOP,
 //   DESKTOP_SESSION, QT_QPA_PLATFORMTHEME, QT_STYLE_OVERRIDE,
 //   QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS, which would make the look
 //   depend on the machine. options.env and options.unsetEnv override all this.
@@ -356,6 +362,11 @@ struct ProgramOptions {
 class Program {
 public:
     Program(const VirtualDisplay &display, const std::filesystem::path &executable, ProgramOptions options = {});
+    // On a Wayland session (wayland_session.h): WAYLAND_DISPLAY, the session
+    // bus, XDG_SESSION_TYPE=wayland and QT_QPA_PLATFORM=wayland, or xcb with
+    // DISPLAY on the session's Xwayland; otherwise as above.
+    Program(const WaylandSession &session, const std::filesystem::path &executable, ProgramOptions options = {},
+            WaylandPlatform platform = WaylandPlatform::Native);
     ~Program();
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;

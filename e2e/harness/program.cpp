@@ -36,8 +36,8 @@ Program::Program(const VirtualDisplay &display, const std::filesystem::path &exe
     outputFile_ = options.outputFile.empty() ? private_->path() / "output.txt" : options.outputFile;
 
     auto env = detail::currentEnvironment();
-    for (const char *name : {"WAYLAND_DISPLAY", "SESSION_MANAGER", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION",
-                             "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR",
+    for (const char *name : {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "SESSION_MANAGER", "XDG_CURRENT_DESKTOP",
+                             "DESKTOP_SESSION", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR",
                              "QT_SCREEN_SCALE_FACTORS"})
         detail::unsetVariable(env, name);
     detail::setVariable(env, "DISPLAY", display.name());

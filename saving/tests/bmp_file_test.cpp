@@ -77,6 +77,7 @@ protected:
 
     fs::path dir;
     TBitmap picture{PixelFormat::pf32bit};
+    bmp::DibDescription converted;
 };
 
 // Passes the first `room` bytes on to the file and then stores nothing more,
@@ -138,7 +139,7 @@ TEST_F(BmpFile, WritesTheEncodedPictureAndReplacesAnExistingFile)
 {
     const std::string target = path("desk.bmp");
     writeText(target, "an older, longer file that must be replaced entirely............................");
-    bmp::saveToFile(picture, target);
+    bmp::saveToFile(picture, converted, target);
 
     const std::vector<std::uint8_t> written = readBytes(target);
     EXPECT_EQ(written, bmp::encode(picture));
@@ -151,7 +152,7 @@ TEST_F(BmpFile, WritesTheEncodedPictureAndReplacesAnExistingFile)
 TEST_F(BmpFile, CyrillicNamesAndSpacesWork)
 {
     const std::string target = path("Мой рисунок 1.bmp");
-    bmp::saveToFile(picture, target);
+    bmp::saveToFile(picture, converted, target);
     EXPECT_EQ(readBytes(target), bmp::encode(picture));
 }
 
@@ -159,7 +160,7 @@ TEST_F(BmpFile, MissingFolderRaisesCannotCreateFileWithTheFullName)
 {
     const std::string target = path("нет такой папки") + "/x.bmp";
     try {
-        bmp::saveToFile(picture, target);
+        bmp::saveToFile(picture, converted, target);
         FAIL() << "no error";
     } catch (const EFCreateError &e) {
         EXPECT_EQ(std::string(e.what()), "Cannot create file " + target);
@@ -173,7 +174,7 @@ TEST_F(BmpFile, TargetsThatMayNotBeReplacedAreRefusedAndLeftAlone)
     const std::string folder = path("folder.bmp");
     fs::create_directory(folder);
     writeText(folder + "/inside", "kept");
-    EXPECT_THROW(bmp::saveToFile(picture, folder), EFCreateError);
+    EXPECT_THROW(bmp::saveToFile(picture, converted, folder), EFCreateError);
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_EQ(readText(folder + "/inside"), "kept");
 
@@ -183,7 +184,7 @@ TEST_F(BmpFile, TargetsThatMayNotBeReplacedAreRefusedAndLeftAlone)
         writeText(locked, "read only");
         fs::permissions(locked, fs::perms::owner_read);
         try {
-            bmp::saveToFile(picture, locked);
+            bmp::saveToFile(picture, converted, locked);
             ADD_FAILURE() << "no error";
         } catch (const EFCreateError &e) {
             EXPECT_EQ(std::string(e.what()), "Cannot create file " + locked);
@@ -201,7 +202,7 @@ TEST_F(BmpFile, FailedWriteLeavesTheExistingFileUntouchedAndNoPartialFile)
     // The disk fills up after 1000 bytes; the picture needs 2162.
     const auto fillsUp = [&](ByteOutput &file) {
         RoomFor disk(file, 1000);
-        bmp::saveToStream(picture, disk);
+        bmp::saveToStream(picture, converted, disk);
     };
     try {
         bmp::writeFile(target, fillsUp);
@@ -214,15 +215,15 @@ TEST_F(BmpFile, FailedWriteLeavesTheExistingFileUntouchedAndNoPartialFile)
     {
         // The same refused by the system itself.
         FileSizeLimit limit(1000);
-        EXPECT_THROW(bmp::saveToFile(picture, target), EWriteError);
-        EXPECT_THROW(bmp::saveToFile(picture, fresh), EWriteError);
+        EXPECT_THROW(bmp::saveToFile(picture, converted, target), EWriteError);
+        EXPECT_THROW(bmp::saveToFile(picture, converted, fresh), EWriteError);
     }
 #endif
     EXPECT_EQ(readText(target), "the previous picture");
     EXPECT_EQ(entries(), std::vector<std::string>{"desk.bmp"});
 
     // Without the limit the same save goes through.
-    bmp::saveToFile(picture, target);
+    bmp::saveToFile(picture, converted, target);
     EXPECT_EQ(readBytes(target), bmp::encode(picture));
 }
 
@@ -231,8 +232,8 @@ TEST_F(BmpFile, PictureWithoutPixelsCreatesNoFile)
     TBitmap empty(PixelFormat::pf32bit);
     const std::string target = path("empty.bmp");
     writeText(target, "kept");
-    EXPECT_THROW(bmp::saveToFile(empty, target), EInvalidGraphic);
-    EXPECT_THROW(bmp::saveToFile(empty, path("none.bmp")), EInvalidGraphic);
+    EXPECT_THROW(bmp::saveToFile(empty, converted, target), EInvalidGraphic);
+    EXPECT_THROW(bmp::saveToFile(empty, converted, path("none.bmp")), EInvalidGraphic);
     EXPECT_EQ(readText(target), "kept");
     EXPECT_EQ(entries(), std::vector<std::string>{"empty.bmp"});
 }
@@ -249,7 +250,7 @@ TEST_F(BmpFile, ReplacementKeepsPermissionsAndSymbolicLinks)
     const std::string link = path("link.bmp");
     fs::create_symlink(target, link);
 
-    bmp::saveToFile(picture, link);
+    bmp::saveToFile(picture, converted, link);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(readBytes(target), bmp::encode(picture));
     EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,

@@ -49,7 +49,8 @@ TEST_P(WorkedExamples, HeaderFieldsAndLengthsMatchTheLayout)
     const Example e = GetParam();
     TBitmap bitmap(e.format);
     bitmap.SetSize(e.width, e.height);
-    const std::vector<std::uint8_t> file = bmp::encode(bitmap);
+    bmp::DibDescription dib;
+    const std::vector<std::uint8_t> file = bmp::encode(bitmap, dib);
 
     ASSERT_EQ(file.size(), e.fileLength);
     EXPECT_EQ(file[0], 'B');
@@ -69,7 +70,7 @@ TEST_P(WorkedExamples, HeaderFieldsAndLengthsMatchTheLayout)
     EXPECT_EQ(field(file, 46, 4), e.colors);              // biClrUsed = N, even for a full table
     EXPECT_EQ(field(file, 50, 4), 0u);
 
-    const bmp::FileLayout layout = bmp::encodeHeaders(bitmap.Dib()).layout;
+    const bmp::FileLayout layout = bmp::encodeHeaders(dib).layout;
     EXPECT_EQ(layout.stride, e.stride);
     EXPECT_EQ(layout.colors, e.colors);
     EXPECT_FALSE(layout.masks);
@@ -165,41 +166,52 @@ TEST(BmpWriter, ConvertedImageIsKeptUntilTheNextDrawing)
     TBitmap bitmap(PixelFormat::pf8bit);
     bitmap.SetSize(21, 9);
     scramble(bitmap, 3);
+    bmp::DibDescription dib;
 
-    const std::vector<std::uint8_t> first = bmp::encode(bitmap);
-    EXPECT_EQ(bitmap.Dib().conversions, 1);
-    const std::vector<std::uint8_t> second = bmp::encode(bitmap);
-    EXPECT_EQ(bitmap.Dib().conversions, 1) << "a second save without a change converted again";
+    const std::vector<std::uint8_t> first = bmp::encode(bitmap, dib);
+    EXPECT_EQ(dib.conversions, 1);
+    EXPECT_EQ(bitmap.Pixel(3, 3), testbmp::parse(first).at(3, 3)); // a read changes nothing
+    const std::vector<std::uint8_t> second = bmp::encode(bitmap, dib);
+    EXPECT_EQ(dib.conversions, 1) << "a second save without a change converted again";
     EXPECT_EQ(first, second);
-    EXPECT_EQ(bitmap.Dib().header.biClrUsed, 256u);
+    EXPECT_EQ(dib.header.biClrUsed, 256u);
 
-    // A stroke drops the converted image; the next save converts again and
-    // writes the stroke, with the full colour count stated again.
+    // A stroke makes the kept image out of date; the next save converts again
+    // and writes the stroke. The stored header is reused without its colour
+    // counts: the full count is stated again and none is marked important.
     bitmap.Canvas().Pen().SetColor(clRed);
     bitmap.Canvas().MoveTo(0, 4);
     bitmap.Canvas().LineTo(21, 4);
-    EXPECT_FALSE(bitmap.Dib().converted);
-    EXPECT_EQ(bitmap.Dib().header.biClrUsed, 0u);
-    EXPECT_EQ(bitmap.Dib().header.biSize, 40u) << "the header is kept for the next conversion";
+    dib.header.biClrUsed = 16;
+    dib.header.biClrImportant = 7;
 
-    const std::vector<std::uint8_t> third = bmp::encode(bitmap);
-    EXPECT_EQ(bitmap.Dib().conversions, 2);
+    const std::vector<std::uint8_t> third = bmp::encode(bitmap, dib);
+    EXPECT_EQ(dib.conversions, 2);
     EXPECT_NE(third, first);
+    EXPECT_EQ(field(third, 50, 4), 0u); // biClrImportant
     const testbmp::Parsed parsed = testbmp::parse(third);
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.clrUsed, 256u);
     for (int x = 0; x < 21; ++x)
         EXPECT_EQ(parsed.at(x, 4), bitmap.Pixel(x, 4));
     EXPECT_EQ(parsed.at(5, 4), decodeColor(PixelFormat::pf8bit, encodeColor(PixelFormat::pf8bit, clRed)));
+
+    // The kept image belongs to its bitmap: another of the same size is
+    // converted for itself.
+    TBitmap other(PixelFormat::pf8bit);
+    other.SetSize(21, 9);
+    EXPECT_EQ(testbmp::parse(bmp::encode(other, dib)).at(5, 4), clWhite);
+    EXPECT_EQ(dib.conversions, 3);
 }
 
 TEST(BmpWriter, AResizeWithoutADrawingStillConvertsAgain)
 {
     TBitmap bitmap(PixelFormat::pf32bit);
     bitmap.SetSize(5, 5);
-    bmp::encode(bitmap);
+    bmp::DibDescription dib;
+    bmp::encode(bitmap, dib);
     bitmap.SetSize(7, 3);
-    const testbmp::Parsed parsed = testbmp::parse(bmp::encode(bitmap));
+    const testbmp::Parsed parsed = testbmp::parse(bmp::encode(bitmap, dib));
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.width, 7);
     EXPECT_EQ(parsed.height, 3);
@@ -210,11 +222,11 @@ TEST(BmpWriter, BitfieldsDescriptionGetsTheFixedMasksWhenRedIsZero)
     TBitmap bitmap(PixelFormat::pf32bit);
     bitmap.SetSize(9, 4);
     scramble(bitmap, 11);
-    DibDescription &dib = bitmap.Dib();
+    bmp::DibDescription dib;
     dib.header.biSize = 40;
     dib.header.biCompression = bmp::BI_BITFIELDS;
 
-    const std::vector<std::uint8_t> file = bmp::encode(bitmap);
+    const std::vector<std::uint8_t> file = bmp::encode(bitmap, dib);
     EXPECT_EQ(field(file, 30, 4), 3u);  // compression
     EXPECT_EQ(field(file, 10, 4), 66u); // bfOffBits counts the masks
     EXPECT_EQ(field(file, 54, 4), 0x00FF0000u);
@@ -230,7 +242,7 @@ TEST(BmpWriter, BitfieldsDescriptionGetsTheFixedMasksWhenRedIsZero)
 
     // After a drawing the stored description keeps its compression.
     bitmap.Canvas().SetPixel(0, 0, clBlack);
-    EXPECT_EQ(field(bmp::encode(bitmap), 30, 4), 3u);
+    EXPECT_EQ(field(bmp::encode(bitmap, dib), 30, 4), 3u);
 }
 
 TEST(BmpWriter, SixteenBitBitfieldsRepacksThePixelsToTheMasks)
@@ -238,10 +250,11 @@ TEST(BmpWriter, SixteenBitBitfieldsRepacksThePixelsToTheMasks)
     TBitmap bitmap(PixelFormat::pf16bit);
     bitmap.SetSize(13, 3);
     scramble(bitmap, 5);
-    bitmap.Dib().header.biSize = 40;
-    bitmap.Dib().header.biCompression = bmp::BI_BITFIELDS;
+    bmp::DibDescription dib;
+    dib.header.biSize = 40;
+    dib.header.biCompression = bmp::BI_BITFIELDS;
 
-    const testbmp::Parsed parsed = testbmp::parse(bmp::encode(bitmap));
+    const testbmp::Parsed parsed = testbmp::parse(bmp::encode(bitmap, dib));
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.masks[0], 0xF800u);
     EXPECT_EQ(parsed.masks[1], 0x07E0u);
@@ -265,9 +278,9 @@ TEST(BmpWriter, SixteenBitBitfieldsRepacksThePixelsToTheMasks)
         {0x7C000, 0x03E0, 0x001F}, // red outside the pixel
     };
     for (const auto &masks : unusable) {
-        std::copy(std::begin(masks), std::end(masks), bitmap.Dib().masks);
+        std::copy(std::begin(masks), std::end(masks), dib.masks);
         bitmap.Canvas().SetPixel(0, 0, clBlack);
-        EXPECT_THROW(bmp::encode(bitmap), EInvalidGraphic);
+        EXPECT_THROW(bmp::encode(bitmap, dib), EInvalidGraphic);
     }
 }
 
@@ -278,10 +291,11 @@ TEST(BmpWriter, FewerColoursUsedCutsTheTableAndMapsEveryPixelIntoIt)
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             bitmap.ScanLine(y)[x] = std::uint8_t(16 * y + x); // every palette index once
-    bitmap.Dib().header.biSize = 40;
-    bitmap.Dib().header.biClrUsed = 16;
+    bmp::DibDescription dib;
+    dib.header.biSize = 40;
+    dib.header.biClrUsed = 16;
 
-    const std::vector<std::uint8_t> file = bmp::encode(bitmap);
+    const std::vector<std::uint8_t> file = bmp::encode(bitmap, dib);
     const testbmp::Parsed parsed = testbmp::parse(file);
     ASSERT_EQ(parsed.error, ""); // also: no pixel points beyond the 16 entries
     EXPECT_EQ(parsed.clrUsed, 16u);
@@ -306,7 +320,8 @@ TEST(BmpWriter, PictureWithoutPixelsIsRefusedAndWritesNothing)
         TBitmap bitmap(PixelFormat::pf32bit);
         bitmap.SetSize(size.first, size.second);
         MemoryOutput out;
-        EXPECT_THROW(bmp::saveToStream(bitmap, out), EInvalidGraphic);
+        bmp::DibDescription dib;
+        EXPECT_THROW(bmp::saveToStream(bitmap, dib, out), EInvalidGraphic);
         EXPECT_TRUE(out.bytes.empty());
     }
 }
@@ -344,8 +359,9 @@ TEST(BmpWriter, AShortWriteAnywhereRaisesStreamWriteError)
                                  std::size_t(60), length - 1}) {
         SCOPED_TRACE(capacity);
         LimitedOutput out(capacity);
+        bmp::DibDescription dib;
         try {
-            bmp::saveToStream(bitmap, out);
+            bmp::saveToStream(bitmap, dib, out);
             ADD_FAILURE() << "no error";
         } catch (const EWriteError &e) {
             EXPECT_STREQ(e.what(), "Stream write error");
@@ -356,7 +372,8 @@ TEST(BmpWriter, AShortWriteAnywhereRaisesStreamWriteError)
     // Enough room: the whole file, and no empty block (an output may answer
     // an empty write with 0, which must not count as a short write).
     LimitedOutput enough(length);
-    bmp::saveToStream(bitmap, enough);
+    bmp::DibDescription dib;
+    bmp::saveToStream(bitmap, dib, enough);
     EXPECT_EQ(enough.used, length);
     EXPECT_EQ(enough.emptyCalls, 0);
 
@@ -364,7 +381,8 @@ TEST(BmpWriter, AShortWriteAnywhereRaisesStreamWriteError)
     TBitmap rgb(PixelFormat::pf24bit);
     rgb.SetSize(2, 2);
     LimitedOutput out(1000);
-    bmp::saveToStream(rgb, out);
+    bmp::DibDescription rgbDib;
+    bmp::saveToStream(rgb, rgbDib, out);
     EXPECT_EQ(out.used, bmp::encode(rgb).size());
     EXPECT_EQ(out.emptyCalls, 0);
 }
