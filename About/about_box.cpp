@@ -9,6 +9,7 @@
 
 #include "About/about_controls.h"
 #include "About/jpeg_decoder.h"
+#include "shell/guard.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "canvas/errors.h"
 #include "platform/platform.h"
@@ -125,32 +126,32 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent), links_(std::make_unique<L
     SpeedButton1->SetCaption(QStringLiteral("Выход"));
     SpeedButton1->setFont(layoutFont("MS Sans Serif"));
     setTextColour(SpeedButton1, clBlue);
-    SpeedButton1->OnMouseMove = neutral;
-    SpeedButton1->OnClick = [this] { SpeedButton1Click(); };
+    shell::bindGuarded(SpeedButton1->OnMouseMove, neutral);
+    shell::bindGuarded(SpeedButton1->OnClick, [this] { SpeedButton1Click(); });
     Panel1 = placed(new about::Panel(this), "Panel1", 8, 8, 281, 169);
     setTextColour(Panel1, clBlack);
-    Panel1->OnMouseMove = neutral;
+    shell::bindGuarded(Panel1->OnMouseMove, neutral);
     ProgramIcon = placed(new about::Picture(Panel1), "ProgramIcon", 8, 8, 73, 97);
     setTextColour(ProgramIcon, clBlack);
-    ProgramIcon->OnMouseMove = neutral;
+    shell::bindGuarded(ProgramIcon->OnMouseMove, neutral);
     ProductName = label(Panel1, "ProductName", 88, 8, 127, 13, "Скарвел", clBlack);
-    ProductName->OnMouseMove = neutral;
+    shell::bindGuarded(ProductName->OnMouseMove, neutral);
     Author = label(Panel1, "Author", 88, 48, 169, 13, "Автор: команда Скарвела", clLinkRest);
     Comments = label(Panel1, "Comments", 8, 112, 150, 26, "г. Примерск, Примерная область", clTeal, true);
     Label1 = label(Panel1, "Label1", 88, 72, 131, 13, "E-mail: skarvel@example.org", clLinkRest);
     Label1->setCursor(Qt::PointingHandCursor);
-    Label1->OnMouseMove = [this](TShiftState s, int x, int y) { Label1MouseMove(s, x, y); };
-    Label1->OnClick = [this] { Label1Click(); };
+    shell::bindGuarded(Label1->OnMouseMove, [this](TShiftState s, int x, int y) { Label1MouseMove(s, x, y); });
+    shell::bindGuarded(Label1->OnClick, [this] { Label1Click(); });
     Label2 = label(Panel1, "Label2", 88, 24, 54, 13, "Версия 1.8", clBlack);
-    Label2->OnMouseMove = neutral;
+    shell::bindGuarded(Label2->OnMouseMove, neutral);
     Label3 = label(Panel1, "Label3", 88, 88, 115, 13, "сайт: http://www.example.org", clLinkRest);
     Label3->setCursor(Qt::PointingHandCursor);
-    Label3->OnMouseMove = [this](TShiftState s, int x, int y) { Label3MouseMove(s, x, y); };
-    Label3->OnClick = [this] { Label3Click(); };
+    shell::bindGuarded(Label3->OnMouseMove, [this](TShiftState s, int x, int y) { Label3MouseMove(s, x, y); });
+    shell::bindGuarded(Label3->OnClick, [this] { Label3Click(); });
     Bevel1 = placed(new about::Bevel(Panel1), "Bevel1", 8, 144, 257, 9);
     setTextColour(Bevel1, clBlack);
     Label4 = label(Panel1, "Label4", 8, 150, 152, 13, "Дата компиляции: 12.06.2003", clBlack);
-    Label4->OnMouseMove = neutral;
+    shell::bindGuarded(Label4->OnMouseMove, neutral);
 
     // The logo is decoded when the window first shows it.
     ProgramIcon->SetImageLoader([] {

@@ -15,6 +15,7 @@
 #include "canvas/tcanvas.h"
 #include "saving/save_command.h"
 #include "shell/tapplication.h"
+#include "shell/guard.h"
 
 // The glyphs and arrows are built into the program as a Qt resource; a
 // resource in a static library has to be pulled in by name.
@@ -155,7 +156,7 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
     // The controls in creation order, which is also the painting order.
     // Positions and sizes are in pixels within the parent's client area.
     SpeedButton1 = speedButton(this, "SpeedButton1", {112, 272, 89, 22}, QStringLiteral("Закрыть окно"));
-    SpeedButton1->OnClick = [this] { SpeedButton1Click(); };
+    shell::bindGuarded(SpeedButton1->OnClick, [this] { SpeedButton1Click(); });
     sColor = placed(new TShape(this), "sColor", {120, 16, 73, 81}, "Цвет");
     sColor->SetBrushColor(clBlack);
     const QFont letterFont = fontOf("Arial", 12, true);
@@ -165,13 +166,13 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
     Shape1 = placed(new TShape(this), "Shape1", {0, 112, 209, 1});
     Shape1->SetBrushColor(clWhite);
     SpeedButton2 = speedButton(this, "SpeedButton2", {7, 272, 89, 22}, QStringLiteral("Сохранить как..."));
-    SpeedButton2->OnClick = [this] { SpeedButton2Click(); };
+    shell::bindGuarded(SpeedButton2->OnClick, [this] { SpeedButton2Click(); });
     R = slider(this, "R", {24, 16, 16, 89});
     G = slider(this, "G", {56, 16, 16, 89});
     B = slider(this, "B", {88, 16, 16, 89});
     // A slider reports a change only when its position really changed.
     for (TScrollBar *bar : {R, G, B})
-        connect(bar, &QScrollBar::valueChanged, this, &TfrmPalitra::RChange);
+        shell::connectGuarded(bar, &QScrollBar::valueChanged, this, [this] { RChange(); });
 
     GroupBox1 = placed(new QGroupBox(QStringLiteral("Элементы рисования"), this), "GroupBox1", {16, 120, 177, 145});
     GroupBox1->setFocusPolicy(Qt::NoFocus);
@@ -195,12 +196,12 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
         // The checked radio button is the group's only tab stop; the others
         // can still be clicked.
         radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-        connect(radio, &QAbstractButton::toggled, this, [this, radio, click](bool checked) {
+        shell::connectGuarded(radio, &QAbstractButton::toggled, this, [this, radio, click](bool checked) {
             radio->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
             if (checked)
                 (this->*click)();
         });
-        radio->OnArrowKey = [this](TRadioButton *from, int direction) { moveFocusInGroup(from, direction); };
+        shell::bindGuarded(radio->OnArrowKey, [this](TRadioButton *from, int direction) { moveFocusInGroup(from, direction); });
     }
 
     // Qt's own focus chain in the tab order, for whatever walks it.
@@ -293,7 +294,7 @@ void TfrmPalitra::changeEvent(QEvent *event)
 
 void TfrmPalitra::SpeedButton1Click()
 {
-    frmPalitra->Hide();
+    Hide();
     const ColorRef colour = sColor->BrushColor();
     Form1->Image1->Canvas().Pen().SetColor(colour);
 }

@@ -14,6 +14,7 @@
 #include "Palitra/spin_value.h"
 #include "platform/platform.h"
 #include "platform/qt_color.h"
+#include "shell/guard.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ TSpinButton::TSpinButton(QWidget *parent, const QPixmap &glyph) : QWidget(parent
 {
     setFocusPolicy(Qt::NoFocus);
     repeat_.setTimerType(Qt::PreciseTimer);
-    connect(&repeat_, &QTimer::timeout, this, &TSpinButton::repeat);
+    shell::connectGuarded(&repeat_, &QTimer::timeout, this, [this] { repeat(); });
 }
 
 void TSpinButton::paintEvent(QPaintEvent *)
@@ -240,10 +241,10 @@ TSpinEdit::TSpinEdit(QWidget *parent) : QFrame(parent)
     editor_ = new TSpinEditor(this);
     up_ = new TSpinButton(this, loadGlyph(":/palitra/SpinUp.bmp"));
     down_ = new TSpinButton(this, loadGlyph(":/palitra/SpinDown.bmp"));
-    up_->OnPress = [this] { focusEditorForArrow(); };
-    down_->OnPress = [this] { focusEditorForArrow(); };
-    up_->OnStep = [this] { UpClick(); };
-    down_->OnStep = [this] { DownClick(); };
+    shell::bindGuarded(up_->OnPress, [this] { focusEditorForArrow(); });
+    shell::bindGuarded(down_->OnPress, [this] { focusEditorForArrow(); });
+    shell::bindGuarded(up_->OnStep, [this] { UpClick(); });
+    shell::bindGuarded(down_->OnStep, [this] { DownClick(); });
 
     setFocusProxy(editor_);
     setFocusPolicy(Qt::StrongFocus);

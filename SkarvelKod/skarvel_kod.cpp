@@ -13,6 +13,7 @@
 #include "About/about_box.h"
 #include "SkarvelKod/random_below.h"
 #include "SkarvelKod/timage.h"
+#include "shell/guard.h"
 #include "shell/tapplication.h"
 
 TForm1 *Form1 = nullptr;
@@ -32,15 +33,16 @@ TForm1::TForm1(QWidget *parent) : TForm(parent)
 
     Image1 = new TImage(this);
     Image1->setGeometry(0, 0, 121, 89);
-    Image1->OnMouseDown = [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseDown(b, s, x, y); };
-    Image1->OnMouseMove = [this](TShiftState s, int x, int y) { FormMouseMove(s, x, y); };
-    Image1->OnMouseUp = [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseUp(b, s, x, y); };
+    shell::bindGuarded(Image1->OnMouseDown,
+                       [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseDown(b, s, x, y); });
+    shell::bindGuarded(Image1->OnMouseMove, [this](TShiftState s, int x, int y) { FormMouseMove(s, x, y); });
+    shell::bindGuarded(Image1->OnMouseUp, [this](TMouseButton b, TShiftState s, int x, int y) { FormMouseUp(b, s, x, y); });
 
     // The one-shot snapshot trigger: armed now, it cannot fire before the loop runs.
     Timer1 = new QTimer(this);
     Timer1->setInterval(1);
     Timer1->setTimerType(Qt::PreciseTimer);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    shell::connectGuarded(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     Timer1->start();
     if (!Timer1->isActive())
         throw EOutOfResources("Not enough timers available");
@@ -61,8 +63,8 @@ void TForm1::FormCreate()
     // Without a window manager nobody honours a state, so the window also
     // asks for the screen's rectangle.
     if (QScreen *screen = QGuiApplication::primaryScreen())
-        Form1->setGeometry(screen->geometry());
-    Form1->setWindowState(Form1->windowState() | Qt::WindowFullScreen);
+        setGeometry(screen->geometry());
+    setWindowState(windowState() | Qt::WindowFullScreen);
     // Erasing the background paints nothing (see the constructor).
     StrokeState.LineAnchorSet = false;
 }
@@ -204,7 +206,7 @@ void TForm1::FormKeyPress(char16_t &Key)
         return;
     // Nothing is saved or asked: the picture and the tool settings stay as
     // they are, and the options window stays open if it is.
-    Form1->Hide();
+    Hide();
     AboutBox->Show();
 }
 

@@ -86,6 +86,10 @@ int runProgram(int argc, char **argv)
                      why.toLocal8Bit().constData());
         return 1;
     }
+    if (!platform::displayPaintable(&why)) {
+        std::fprintf(stderr, "skarvel: %s.\n", why.toLocal8Bit().constData());
+        return 1;
+    }
     platform::FontWarmUp fonts;
     TApplication application(argc, argv);
     // The screen read may take a while (the desktop portal): it starts now
@@ -93,6 +97,9 @@ int runProgram(int argc, char **argv)
     platform::startScreenRead();
     try {
         Application->SetTitle(QStringLiteral("Скарвел"));
+        // The program's own texts are Russian whatever the language; Qt's
+        // follow the person's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG).
+        Application->LoadToolkitTranslations(QLocale::system());
         setDisplayPixelFormat(platform::displayPixelFormat());
         endOnTerminationSignals();
         platform::watchNativePointer();

@@ -134,6 +134,22 @@ TEST(ProgramEnd, WithoutADisplayItSaysSoAndExitsWithOne)
     EXPECT_NE(readFile(out).find(":9999"), std::string::npos) << readFile(out);
 }
 
+// Qt's widgets cannot paint on an 8-bit (PseudoColor) display: the program
+// says so and ends before any window is shown, instead of a surface that
+// draws nothing.
+TEST(ProgramStart, OnAnEightBitDisplayItSaysWhatItNeedsAndExitsWithOne)
+{
+    VirtualDisplay display({640, 480, 8, false});
+    Program app(display, SKARVEL_PATH);
+    EXPECT_EQ(app.waitExit(), 1) << app.output();
+    EXPECT_FALSE(app.killedBySignal());
+    const std::string out = app.output();
+    EXPECT_NE(out.find("depth of 8 bits (PseudoColor)"), std::string::npos) << out;
+    EXPECT_NE(out.find("true-colour"), std::string::npos) << out;
+    EXPECT_EQ(out.find("paintEngine"), std::string::npos) << out;
+    EXPECT_TRUE(display.windowsWithTitle("Скарвел").empty());
+}
+
 TEST(ProgramStart, StartedIconifiedTheSurfaceIsNotShown)
 {
     VirtualDisplay display;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <utility>
+
 #include "saving/tests/bmp_reader.h"
 #include "steps.h"
 
@@ -135,4 +138,31 @@ TEST(WholeRoad, TwoRunsAtOnceTheSecondFreezesTheFirst)
     // Back on the first one: its picture never had the second stroke.
     EXPECT_TRUE(waitUntil([&] { return first.pixel({200, 250}) == expectedDesktopColor(Pattern::A, 200, 250); }));
     EXPECT_EQ(first.pixel({200, 200}), (Rgb{0, 0, 0}));
+}
+
+// Qt's own texts follow the person's language: under a Russian LANG the
+// question's buttons read "Да" and "Нет", under LANG=C "Yes" and "No"; the
+// question itself is the program's own and stays as it is.
+TEST(WholeRoad, TheQuestionsButtonsFollowTheLanguage)
+{
+    std::map<std::string, Image> boxes;
+    for (const char *lang : {"ru_RU.UTF-8", "C"}) {
+        ProgramOptions options;
+        options.env["LANG"] = lang;
+        options.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANGUAGE"};
+        SkarvelRun run({800, 600, 24, false}, std::move(options));
+        run.display.activateWindow(run.surface);
+        run.display.key(XK_Escape);
+        const std::optional<WindowInfo> box = run.messageBox();
+        ASSERT_TRUE(box) << run.app.output();
+        // The buttons' row, once the box has drawn itself and stays still.
+        const Rect buttons{box->rect.x, box->rect.y + box->rect.height / 2, box->rect.width, box->rect.height / 2};
+        Image shown = run.display.grab(buttons);
+        waitUntil([&] {
+            const Image now = run.display.grab(buttons);
+            return std::exchange(shown, now) == now && now.count({0, 0, 0}) > 0;
+        });
+        boxes[lang] = shown;
+    }
+    EXPECT_NE(boxes["ru_RU.UTF-8"], boxes["C"]);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "canvas/errors.h"
 #include "canvas/pixel_rows.h"
 #include "canvas/tbitmap.h"
 #include "platform/qt_color.h"
@@ -81,8 +82,12 @@ void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap
         for (int first = 0; first < src.height(); first += stripRows) {
             const int rows = std::min(stripRows, src.height() - first);
             QImage strip;
-            if (!same)
+            if (!same) {
                 strip = image.copy(src.x(), src.y() + first, src.width(), rows).convertToFormat(format);
+                // A conversion without memory is an error, not rows read from nowhere.
+                if (strip.isNull())
+                    throw EOutOfResources();
+            }
             for (int row = 0; row < rows; ++row) {
                 const uchar *line = same ? image.constScanLine(src.y() + first + row) + sourceOffset : strip.constScanLine(row);
                 std::uint8_t *target = bitmap.ScanLine(dstArea.y() + first + row) + offset;
@@ -98,7 +103,10 @@ void copyImageToBitmap(const QImage &image, const QRect &source, TBitmap &bitmap
         return;
     }
     // Indexed formats: the nearest palette entry for every pixel.
-    const QImage rgb = image.copy(src).convertToFormat(QImage::Format_RGB32);
+    const QImage part = src == image.rect() ? image : image.copy(src);
+    const QImage rgb = part.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull())
+        throw EOutOfResources();
     TBitmap &b = bitmap;
     for (int row = 0; row < src.height(); ++row) {
         const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(row));

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QImage>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
@@ -165,6 +167,8 @@ PixelFormat displayPixelFormat()
     return PixelFormat::pf32bit;
 }
 
+void setScreenReadHook(ScreenReadHook hook) { installedHook<ScreenReadHook>() = std::move(hook); }
+
 bool readScreenBeforeMapping()
 {
     if (waylandSession()) {
@@ -186,11 +190,15 @@ bool readScreenBeforeMapping()
     // it straight into shared memory where it can; otherwise it comes through
     // the connection, over twice as slowly.
     QImage image;
+    if (installedHook<ScreenReadHook>()) {
+        image = installedHook<ScreenReadHook>()();
+    } else {
 #ifdef SKARVEL_X11
-    image = readRootThroughSharedMemory();
+        image = readRootThroughSharedMemory();
 #endif
-    if (image.isNull())
-        image = screen->grabWindow(0).toImage();
+        if (image.isNull())
+            image = screen->grabWindow(0).toImage();
+    }
     if (image.isNull())
         return false;
     image.setDevicePixelRatio(1.0);
@@ -312,6 +320,23 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
         placeOnShow(&dialog, request.place);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+    // A folder entered by typing its path and Return leaves that path in the
+    // name field, and a name typed next is glued to it: "photos" + "pic" makes
+    // "photospic" beside the folder. The field is emptied once the dialog
+    // shows that folder, so that the next name is taken in it (and refused
+    // with the path the person meant if the folder has gone by then).
+    auto *name = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    auto *model = dialog.findChild<QFileSystemModel *>();
+    if (name && model) {
+        QObject::connect(model, &QFileSystemModel::rootPathChanged, name,
+                         [name, shown = dialog.directory().absolutePath()](const QString &entered) mutable {
+                             const QString typed = name->text();
+                             if (!typed.isEmpty() &&
+                                 QDir::cleanPath(QDir(shown).absoluteFilePath(typed)) == QDir::cleanPath(entered))
+                                 name->clear();
+                             shown = entered;
+                         });
+    }
     ownedByProgramWindow(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
@@ -383,6 +408,38 @@ bool displayAvailable(QString *why)
     Q_UNUSED(why);
 #endif
     return true;
+}
+
+bool displayPaintable(QString *why)
+{
+#ifdef SKARVEL_X11
+    const QByteArray platformName = qgetenv("QT_QPA_PLATFORM");
+    if (!platformName.isEmpty() && !platformName.startsWith("xcb"))
+        return true;
+    Display *display = XOpenDisplay(qgetenv("DISPLAY").constData());
+    if (!display)
+        return true; // displayAvailable says why
+    const int screen = DefaultScreen(display);
+    const int depth = DefaultDepth(display, screen);
+    const Visual *visual = DefaultVisual(display, screen);
+    const int visualClass = visual ? visual->c_class : -1;
+    XCloseDisplay(display);
+    if (visualClass == TrueColor && depth >= 15)
+        return true;
+    if (why) {
+        static const char *const classNames[] = {"StaticGray", "GrayScale", "StaticColor",
+                                                 "PseudoColor", "TrueColor", "DirectColor"};
+        const char *className = visualClass >= 0 && visualClass < 6 ? classNames[visualClass] : "unknown";
+        *why = QStringLiteral("the display has a depth of %1 bits (%2); the program needs a true-colour display "
+                              "of 15 bits or more (16, 24 or 30 bits)")
+                   .arg(depth)
+                   .arg(QLatin1String(className));
+    }
+    return false;
+#else
+    Q_UNUSED(why);
+    return true;
+#endif
 }
 
 } // namespace platform

@@ -37,6 +37,10 @@ PixelFormat displayPixelFormat();
 // screen context uses that reading. Returns false if the screen could not be
 // read (the copy then leaves its destination as it was).
 bool readScreenBeforeMapping();
+// The screen read itself can be replaced, so that tests can make it fail (a
+// null image, or an error raised); an empty hook restores the real one.
+using ScreenReadHook = std::function<QImage()>;
+void setScreenReadHook(ScreenReadHook hook);
 // The reading taken by readScreenBeforeMapping, or a null image.
 const QImage &screenReading();
 // Why the last read failed (empty if it did not), handed over once. On
@@ -113,5 +117,12 @@ int launcherShowCommand(int argc, char **argv);
 // Whether a display can be reached at all; when not, `why` says why. Checked
 // before any window is made so that the program can say so and exit.
 bool displayAvailable(QString *why);
+
+// Whether the program's windows can paint on the display: Qt's widgets paint
+// only on a true-colour visual of 15 bits or more, and on an 8-bit
+// (PseudoColor) display they would show a window that draws nothing. When
+// not, `why` names the display's depth and what is needed. Checked with
+// displayAvailable, before any window is made.
+bool displayPaintable(QString *why);
 
 } // namespace platform

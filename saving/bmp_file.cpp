@@ -169,6 +169,27 @@ struct TempFile {
     }
 };
 
+// Where a chain of symbolic links ends: the name itself when it is no link,
+// else the last name the chain reaches, whether a file of that name exists
+// or not (each relative link read from its own folder). A chain that loops
+// or cannot be read leaves the name as it is; the save then fails on it.
+std::string linkTarget(const std::string &fileName)
+{
+    std::string target = fileName;
+    struct stat info;
+    for (int hop = 0; hop < 40; ++hop) {
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return target;
+        std::string link(std::size_t(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n <= 0 || std::size_t(n) >= link.size())
+            return fileName;
+        link.resize(std::size_t(n));
+        target = link.front() == '/' ? link : folderOf(target) + link;
+    }
+    return fileName;
+}
+
 } // namespace
 
 std::size_t FileOutput::write(const void *data, std::size_t count)
@@ -192,15 +213,9 @@ void writeFile(const std::string &fileName, FunctionRef<void(ByteOutput &)> writ
         cannotCreate(fileName);
 
     // A symbolic link keeps pointing where it did; the file it points to is
-    // the one replaced.
-    std::string target = fileName;
+    // the one replaced, or made when the link dangles.
+    const std::string target = linkTarget(fileName);
     struct stat info;
-    if (::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char *real = ::realpath(target.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
 
     // An existing target must be a plain file that we may write: replacing a
     // read-only file, a folder or a device by a rename would go around what

@@ -1,5 +1,6 @@
 #include "saving/save_command.h"
 
+#include "canvas/errors.h"
 #include "canvas/tbitmap.h"
 #include "saving/bmp_file.h"
 #include "saving/save_rules.h"
@@ -13,6 +14,10 @@ void saveCommand(const TBitmap &picture, bmp::DibDescription &converted, TSaveDi
     if (!dialog.Execute())
         return;
 
-    const std::string target = saving::saveTargetName(dialog.FileName.toStdString());
+    const std::string typed = dialog.FileName.toStdString();
+    const std::optional<std::string> name = saving::typedFileName(typed);
+    if (!name)
+        throw EFCreateError("Cannot create file " + saving::saveTargetName(typed));
+    const std::string target = saving::saveTargetName(*name);
     bmp::saveToFile(picture, converted, target);
 }

@@ -18,6 +18,16 @@ std::string saveTargetName(std::string_view fileName)
     return target;
 }
 
+std::optional<std::string> typedFileName(std::string_view fileName)
+{
+    while (!fileName.empty() && (fileName.back() == '\n' || fileName.back() == '\r'))
+        fileName.remove_suffix(1);
+    for (const char c : fileName)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return std::nullopt;
+    return std::string(fileName);
+}
+
 Point saveDialogPosition(const Rect &monitor, int width, int height)
 {
     const long long freeWidth = (long long)(monitor.right - monitor.left) - width;

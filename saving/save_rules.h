@@ -2,6 +2,7 @@
 
 // The save command's small rules, as plain functions.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,12 @@ std::string fileNameExtension(std::string_view fileName);
 // extension at all (".bmp", ".BMP", ".png" or a lone "."), otherwise the name
 // with ".bmp" appended.
 std::string saveTargetName(std::string_view fileName);
+
+// The name as the person meant it: a trailing line break (CR or LF, as a
+// path copied from a terminal brings along) was never part of it and is
+// dropped. Nothing when another control character (below 0x20, or 0x7F)
+// is left in it: no file is made under such a name.
+std::optional<std::string> typedFileName(std::string_view fileName);
 
 // Where the save dialog goes: centred horizontally on the monitor, with one
 // third of the free height above it and two thirds below. `width` and

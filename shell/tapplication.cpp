@@ -1,6 +1,8 @@
 #include "shell/tapplication.h"
 
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QWidget>
 
 #include <cstdlib>
@@ -59,6 +61,8 @@ void TApplication::SetTitle(const QString &title)
     setApplicationName(title);
 }
 
+TForm *TApplication::MainForm() const { return mainForm_.data(); }
+
 void TApplication::RegisterForm(TForm *form)
 {
     if (!mainForm_)
@@ -116,14 +120,39 @@ void TApplication::ShowStartupFailure(const std::exception &error)
                          platform::MB_OK | platform::MB_ICONERROR | platform::MB_TASKMODAL);
 }
 
-bool TApplication::notify(QObject *receiver, QEvent *event)
+bool TApplication::LoadToolkitTranslations(const QLocale &locale)
+{
+    if (toolkitTexts_) {
+        removeTranslator(toolkitTexts_);
+        delete toolkitTexts_;
+        toolkitTexts_ = nullptr;
+    }
+    auto translator = std::make_unique<QTranslator>(this);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    toolkitTexts_ = translator.release();
+    installTranslator(toolkitTexts_);
+    return true;
+}
+
+void TApplication::ShowCurrentException()
 {
     try {
-        return QApplication::notify(receiver, event);
+        throw;
     } catch (const std::exception &error) {
         ShowException(error);
     } catch (...) {
         ShowException(Exception("Unknown error"));
+    }
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowCurrentException();
     }
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QList>
+#include <QLocale>
 #include <QPointer>
 #include <QString>
 
@@ -9,6 +10,7 @@
 #include <new>
 #include <utility>
 
+class QTranslator;
 class TForm;
 
 // The application object: its title, the main window (the first window
@@ -24,27 +26,23 @@ public:
     QString Title() const;
     void SetTitle(const QString &title);
 
-    TForm *MainForm() const { return mainForm_; }
+    TForm *MainForm() const;
     // Called by every window as it is made; the first becomes the main window.
     void RegisterForm(TForm *form);
     const QList<QPointer<TForm>> &Forms() const { return forms_; }
 
-    // Makes a window owned by the application (destroyed after the loop).
-    // The global reference is set before the window's constructor runs, so
-    // that its creation handler can already reach the window through it.
+    // Makes a window owned by the application (destroyed after the loop) and
+    // sets the global reference once it is made; its handlers, the creation
+    // handler among them, reach the window itself through `this`. A
+    // constructor that fails leaves the reference empty and no window behind,
+    // the main window included.
     template <class T>
     void CreateForm(T *&instance)
     {
-        void *memory = ::operator new(sizeof(T));
-        instance = static_cast<T *>(memory);
-        try {
-            new (memory) T();
-        } catch (...) {
-            instance = nullptr;
-            ::operator delete(memory);
-            throw;
-        }
-        owned_.append(instance);
+        instance = nullptr;
+        T *form = new T();
+        owned_.append(form);
+        instance = form;
     }
 
     // Shows the main window as the launcher's show command says (full screen
@@ -63,25 +61,43 @@ public:
     // The box of a failed start-up ("Application Error").
     void ShowStartupFailure(const std::exception &error);
 
-    // A window's creation handler: an error in it goes to the error box.
+    // The one guard of every handler (see shell/guard.h): an error leaving
+    // it ends a drag in progress and goes to the error box, as one leaving an
+    // event handler does in notify; the program goes on.
     template <class F>
-    void RunCreationHandler(F &&handler)
+    void RunHandler(F &&handler)
     {
         try {
             std::forward<F>(handler)();
-        } catch (const std::exception &error) {
-            ShowException(error);
+        } catch (...) {
+            ShowCurrentException();
         }
     }
+    // A window's creation handler runs under the same guard.
+    template <class F>
+    void RunCreationHandler(F &&handler)
+    {
+        RunHandler(std::forward<F>(handler));
+    }
+    // Shows the exception being handled (call only inside a catch block).
+    void ShowCurrentException();
+
+    // Qt's own texts (the question box's buttons, the save dialog, the
+    // fields' context menus) in the language of `locale`, from the toolkit's
+    // installed translations. Without a translation for it, or without the
+    // translations at all, they stay English. Replaces what an earlier call
+    // loaded; returns whether a translation was found.
+    bool LoadToolkitTranslations(const QLocale &locale);
 
     bool notify(QObject *receiver, QEvent *event) override;
 
 private:
     QString title_;
-    TForm *mainForm_ = nullptr;
+    QPointer<TForm> mainForm_;
     QList<QPointer<TForm>> forms_;
     QList<QPointer<TForm>> owned_;
     bool terminated_ = false;
+    QTranslator *toolkitTexts_ = nullptr;
 };
 
 extern TApplication *Application;

@@ -1,3 +1,6 @@
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QtTest/QtTest>
 
 #include <new>
@@ -10,6 +13,7 @@
 #include "canvas/tbitmap.h"
 #include "platform/platform.h"
 #include "app/program.h"
+#include "shell/guard.h"
 #include "shell/tests/widget_test.h"
 
 namespace {
@@ -52,6 +56,21 @@ private slots:
     }
     void cleanup() { platform::setMessageBoxHook({}); }
 
+    // Runs before any window of the program is made: a first window whose
+    // constructor fails leaves neither a main window nor a reference behind.
+    void aWindowWhoseConstructorFailsLeavesNoMainWindow()
+    {
+        struct Failing : TForm {
+            Failing() { throw EOutOfResources("Not enough timers available"); }
+        };
+        Failing *failing = nullptr;
+        QVERIFY_THROWS_EXCEPTION(EOutOfResources, Application->CreateForm(failing));
+        QVERIFY(!failing);
+        QVERIFY(!Application->MainForm());
+        for (const QPointer<TForm> &form : Application->Forms())
+            QVERIFY(!form);
+    }
+
     void anErrorInAHandlerShowsTheErrorBoxAndTheLoopGoesOn()
     {
         Thrower target;
@@ -93,6 +112,22 @@ private slots:
         QCOMPARE(boxes[0].flags, 0x2010u);
     }
 
+    // Qt's own texts follow the language; the program's own do not change.
+    void qtTextsComeInThePersonsLanguage()
+    {
+        const auto buttons = [] {
+            QMessageBox box;
+            return box.addButton(QMessageBox::Yes)->text().remove(QLatin1Char('&')) + QLatin1Char('/') +
+                   box.addButton(QMessageBox::No)->text().remove(QLatin1Char('&'));
+        };
+        QVERIFY(Application->LoadToolkitTranslations(QLocale(QLocale::Russian, QLocale::Russia)));
+        QCOMPARE(buttons(), QStringLiteral("Да/Нет"));
+        QCOMPARE(Application->Title(), QStringLiteral("Скарвел"));
+        // No translation for the C locale: English again.
+        QVERIFY(!Application->LoadToolkitTranslations(QLocale::c()));
+        QCOMPARE(buttons(), QStringLiteral("Yes/No"));
+    }
+
     void theSurfaceCoversTheScreenAndTakesItsSnapshotOnce()
     {
         app::createForms();
@@ -113,6 +148,37 @@ private slots:
         QCOMPARE(picture.Height(), screen.height());
         QCOMPARE(Form1->Image1->geometry(), Form1->rect());
         QVERIFY(boxes.isEmpty());
+    }
+
+    // An error in a handler bound to a signal is handled where it is raised:
+    // one error box, and the signal still reaches the receivers after it.
+    void aFailingScreenReadInTheSnapshotStepShowsOneErrorBoxAndGoesOn()
+    {
+        platform::setScreenReadHook([]() -> QImage { throw EOutOfResources(); });
+        TForm1 surface; // not shown: the snapshot step alone reads the screen
+        int laterReceivers = 0;
+        QObject::connect(surface.Timer1, &QTimer::timeout, [&] { ++laterReceivers; });
+        QTRY_COMPARE(laterReceivers, 1);
+        platform::setScreenReadHook({});
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Out of system resources."));
+        QVERIFY(!surface.Timer1->isActive());
+    }
+
+    void aThrowingSliderHandlerShowsOneErrorBoxAndTheSliderGoesOn()
+    {
+        QScrollBar slider(Qt::Vertical);
+        slider.setRange(0, 255);
+        shell::connectGuarded(&slider, &QScrollBar::valueChanged, &slider,
+                              [] { throw EInvalidGraphic("Bitmap image is not valid"); });
+        QList<int> seen;
+        QObject::connect(&slider, &QScrollBar::valueChanged, [&](int v) { seen.append(v); });
+        slider.triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Bitmap image is not valid."));
+        slider.triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(seen, (QList<int>{1, 2}));
+        QCOMPARE(boxes.size(), 2);
     }
 
     void closingAnotherWindowOnlyHidesIt()

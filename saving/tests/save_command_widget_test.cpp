@@ -158,6 +158,59 @@ private slots:
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("нет папки"))));
     }
 
+    // A name pasted from a terminal brings its line break along; other
+    // control characters make no file at all.
+    void controlCharactersInTheName_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved"); // empty: refused
+        QTest::newRow("trailing LF") << QStringLiteral("pic\n") << QStringLiteral("pic.bmp");
+        QTest::newRow("trailing CR LF") << QStringLiteral("crlf.bmp\r\n") << QStringLiteral("crlf.bmp");
+        QTest::newRow("LF inside") << QStringLiteral("a\nb") << QString();
+        QTest::newRow("tab") << QStringLiteral("a\tb") << QString();
+        QTest::newRow("DEL") << QStringLiteral("a\x7f") << QString();
+        QTest::newRow("escape before a trailing LF") << QStringLiteral("\x1b[0m\n") << QString();
+    }
+    void controlCharactersInTheName()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QDir(dir.path()).removeRecursively();
+        QDir().mkpath(dir.path());
+        answer = path(typed);
+        clickSaveAs();
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        if (saved.isEmpty()) {
+            QVERIFY2(error.startsWith(QStringLiteral("Cannot create file ") + dir.path() + QLatin1Char('/')),
+                     qPrintable(error));
+            QCOMPARE(files, QStringList());
+        } else {
+            QCOMPARE(error, QString());
+            QCOMPARE(files, QStringList{saved});
+            QCOMPARE(fileBytes(path(saved)), bmp::encode(picture()));
+        }
+    }
+
+    // A link whose target does not exist yet keeps pointing there: the save
+    // makes the target, or, when the target's folder is missing, nothing.
+    void danglingLinkIsWrittenThrough()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("real"));
+        QVERIFY(QFile::link(QStringLiteral("real/target.bmp"), path(QStringLiteral("link.bmp"))));
+        answer = path(QStringLiteral("link"));
+        clickSaveAs();
+        QCOMPARE(error, QString());
+        QVERIFY(QFileInfo(path(QStringLiteral("link.bmp"))).isSymLink());
+        QCOMPARE(fileBytes(path(QStringLiteral("real/target.bmp"))), bmp::encode(picture()));
+
+        QVERIFY(QFile::link(QStringLiteral("gone/target.bmp"), path(QStringLiteral("nowhere.bmp"))));
+        answer = path(QStringLiteral("nowhere"));
+        clickSaveAs();
+        QCOMPARE(error, QStringLiteral("Cannot create file ") + path(QStringLiteral("nowhere.bmp")));
+        QVERIFY(QFileInfo(path(QStringLiteral("nowhere.bmp"))).isSymLink());
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("gone"))));
+    }
+
     void aSecondSaveWithoutDrawingDoesNotConvertAgain()
     {
         answer = path(QStringLiteral("first"));
@@ -173,6 +226,27 @@ private slots:
         clickSaveAs();
         QCOMPARE(converted_.conversions, conversions + 1);
         QCOMPARE(testbmp::parse(fileBytes(path(QStringLiteral("third.bmp")))).at(1, 1), picture().Pixel(1, 1));
+    }
+
+    // The folder the dialog was showing is removed from outside before the
+    // name is typed: the file goes where the person meant it, or nowhere.
+    void vanishedFolderOfTheRealDialog()
+    {
+        platform::setSaveDialogHook({});
+        QDir(dir.path()).mkpath(QStringLiteral("x/photos"));
+        const QString folder = path(QStringLiteral("x/photos"));
+        whenDialogOpen([&](QFileDialog *fd) {
+            auto *edit = fd->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            edit->setText(folder);
+            QTest::keyClick(edit, Qt::Key_Return);
+            QDir(folder).removeRecursively();
+            QTest::keyClicks(edit, QStringLiteral("pic"));
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        clickSaveAs();
+        QCOMPARE(error, QStringLiteral("Cannot create file ") + folder + QStringLiteral("/pic.bmp"));
+        QCOMPARE(QDir(path(QStringLiteral("x"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
     }
 
     // The platform's own dialog, without the test's hook. What it shows is

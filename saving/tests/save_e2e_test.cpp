@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "steps.h"
 #include "saving/tests/bmp_reader.h"
@@ -158,5 +159,43 @@ TEST(SaveE2E, MissingFolderShowsTheErrorBoxAndWritesNothing)
     EXPECT_TRUE(waitUntil([&] { return !s.display.windowInfo(box.id) || !s.display.windowInfo(box.id)->viewable(); }));
     EXPECT_FALSE(fs::exists(s.dir / "нет такой папки"));
     EXPECT_TRUE(fs::is_empty(s.dir.path()));
+    EXPECT_TRUE(s.app.running()) << s.app.output();
+}
+
+// The folder the dialog entered is removed from outside before the name is
+// typed: the error box names the path the person meant, and no file appears
+// anywhere else (the dialog of the toolkit glues "photos" and "pic" together
+// once the folder has gone).
+TEST(SaveE2E, AFolderRemovedUnderTheDialogGetsNoFileAnywhere)
+{
+    SkarvelRun s({1024, 768, 24, true});
+    TempDir dir("skarvel-vanished");
+    const fs::path photos = dir / "photos";
+    fs::create_directories(photos);
+    const WindowInfo dialog = s.openSaveDialog(s.openOptions(RightButton, {900, 700}));
+
+    // The folder's path and Return: the dialog enters the folder, which a
+    // person sees as the dialog drawn anew and then still.
+    s.display.typeText(photos.string());
+    waitUntil([&] { return !s.popupShown(); }, 1s);
+    const Image before = s.display.grab(dialog.rect);
+    s.display.key(XK_Return);
+    ASSERT_TRUE(waitUntil([&] { return s.display.grab(dialog.rect) != before; }));
+    Image shown = s.display.grab(dialog.rect);
+    waitUntil([&] {
+        const Image now = s.display.grab(dialog.rect);
+        return std::exchange(shown, now) == now;
+    });
+    fs::remove(photos);
+
+    s.display.typeText("pic");
+    waitUntil([&] { return !s.popupShown(); }, 1s);
+    s.display.key(XK_Return);
+    ASSERT_TRUE(s.display.waitWindowGone(saveDialogTitle)) << s.app.output();
+    const std::optional<WindowInfo> box = s.messageBox();
+    ASSERT_TRUE(box) << s.app.output();
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_FALSE(fs::exists(dir / "photospic.bmp"));
+    s.display.key(XK_Return); // OK
     EXPECT_TRUE(s.app.running()) << s.app.output();
 }
