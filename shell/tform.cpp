@@ -1,6 +1,7 @@
 #include "shell/tform.h"
 
 #include <QCloseEvent>
+#include <QEvent>
 #include <QPointer>
 
 #include "platform/window_placement.h"
@@ -28,11 +29,29 @@ void TForm::Show()
         activateWindow();
         return;
     }
-    if (isVisible() && !isActiveWindow())
+    // A window just shown is left alone until the window manager has handed
+    // it the keyboard: a second Show in that moment (two quick right clicks)
+    // would unmap it again while the window manager is still mapping it.
+    if (isVisible() && !isActiveWindow() && !awaitingActivation_)
         hide();
-    if (!isVisible())
+    if (!isVisible()) {
         show();
+        awaitingActivation_ = true;
+    }
     raise();
+}
+
+void TForm::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        awaitingActivation_ = false;
+    QWidget::changeEvent(event);
+}
+
+void TForm::hideEvent(QHideEvent *event)
+{
+    awaitingActivation_ = false;
+    QWidget::hideEvent(event);
 }
 
 void TForm::Hide() { hide(); }

@@ -23,4 +23,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    // Shown by Show and not yet given the keyboard by the window manager.
+    bool awaitingActivation_ = false;
 };
