@@ -149,6 +149,11 @@ struct SkarvelRun {
         const int wanted[3] = {r, g, b};
         for (int i = 0; i < 3; ++i) {
             click(w, sliders[i]);
+            // The keys go to the window only once it has the keyboard: a
+            // window manager that gives it on a click (mutter) may still be
+            // handing it over when the click has arrived.
+            if (!waitUntil([&] { return display.focusedWindow() == w.id; }))
+                throw Error("the options window did not get the keyboard after a click on a slider");
             if (wanted[i] == 255) {
                 display.key(XK_End);
                 continue;
