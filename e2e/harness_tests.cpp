@@ -403,6 +403,10 @@ TEST_P(WindowTest, FindsWindowsByExactTitleWithTheirGeometry)
     // outside the frame is still the desktop.
     ASSERT_TRUE(waitUntil([&] { return display.grab(w.rect).count(windowGrey) == 240L * 160; }))
         << display.grab(w.rect).count(windowGrey);
+    // What the window shows of itself, read at its own coordinates.
+    EXPECT_EQ(display.windowPixel(w, {0, 0}), windowGrey);
+    EXPECT_EQ(display.windowPixel(w, {239, 159}), windowGrey);
+    EXPECT_THROW(display.windowPixel(w, {240, 0}), Error);
     const auto refreshed = [&](Window id) { return display.windowInfo(id).value().frameRect; };
     const DesktopDiff outside = display.compareDesktop(Pattern::A, display.screenRect(),
                                                        {refreshed(options), refreshed(palette), refreshed(both)});
@@ -424,6 +428,7 @@ TEST_P(WindowTest, FindsWindowsByExactTitleWithTheirGeometry)
     XUnmapWindow(client.dpy(), options);
     XSync(client.dpy(), False);
     EXPECT_TRUE(display.waitWindowGone("Опции"));
+    EXPECT_THROW(display.windowPixel(w, {0, 0}), Error) << "an unmapped window shows nothing";
     for (const WindowInfo &gone : display.windowsWithTitle("Опции"))
         EXPECT_FALSE(gone.viewable());
     XDestroyWindow(client.dpy(), palette);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
+#include <sstream>
 
 #include "harness/harness.h"
 
@@ -143,6 +144,9 @@ struct SkarvelRun {
     // Mixes (r, g, b) as a person would: a click in a slider's trough (one
     // step, and the keyboard focus), then Home and Down steps, or End; then
     // waits until the swatch shows the colour (as nearly as the display can).
+    // The swatch is read from the window: mutter now and then leaves the
+    // frame of the click on the screen and misses the repaint of the key
+    // that follows, until the window paints again.
     void mix(const WindowInfo &w, int r, int g, int b)
     {
         const Point sliders[3] = {options::rSlider, options::gSlider, options::bSlider};
@@ -163,8 +167,11 @@ struct SkarvelRun {
                 display.key(XK_Down);
         }
         const Rgb c{std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)};
-        if (!waitUntil([&] { return near(pixel(at(w, options::swatch)), c); }))
-            throw Error("the swatch does not show the mixed colour");
+        if (!waitUntil([&] { return near(display.windowPixel(w, options::swatch), c); })) {
+            std::ostringstream found;
+            found << display.windowPixel(w, options::swatch);
+            throw Error("the swatch does not show the mixed colour: " + found.str());
+        }
     }
 
     // Equal as far as the display keeps colours (16-bit displays drop the low bits).

@@ -297,6 +297,15 @@ public:
     Image grab() const { return grab(screenRect()); }
     void screenshot(const std::filesystem::path &pngPath) const { grab().savePng(pngPath); }
     DesktopDiff compareDesktop(Pattern pattern, const Rect &region, const std::vector<Rect> &ignore = {}) const;
+    // A pixel of what a window has drawn, at a point of its client area,
+    // read from the window itself (where it is in front: without a
+    // compositor, covered parts read as whatever covers them). A compositing
+    // window manager puts the window's drawing on the screen in its own time
+    // and may miss a repaint (mutter 43 now and then keeps showing a
+    // window's previous frame until the window paints again): a control's
+    // state is read here; the screen, for everything else. Throws when the
+    // window is not on the screen.
+    Rgb windowPixel(const WindowInfo &window, Point p) const;
 
     // Windows. findWindow waits until a viewable top-level client window has
     // exactly this title and throws, naming the windows that are there, when
