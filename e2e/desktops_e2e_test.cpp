@@ -108,7 +108,7 @@ TEST_P(Desktops, TheFrozenDesktopCoversThePanelAndEveryWindowComesUpInFront)
     // (A window manager may put it back at another place.)
     ASSERT_TRUE(waitUntil([&] {
         options = display.windowInfo(options.id).value_or(options);
-        return options.viewable() && run.near(run.pixel(SkarvelRun::at(options, {10, 10})), SkarvelRun::khaki);
+        return options.viewable() && run.shows(options, {10, 10}, SkarvelRun::khaki);
     }));
     expectInFrontWithFocus(display, options, "the options window opened again");
     EXPECT_TRUE(waitUntil([&] {

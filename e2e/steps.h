@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
-#include <sstream>
 
 #include "harness/harness.h"
 
@@ -106,10 +105,21 @@ struct SkarvelRun {
     {
         display.click(where, button);
         const WindowInfo w = display.findWindow("Опции");
-        const bool painted = waitUntil([&] { return near(pixel(at(w, {10, 10})), khaki); });
+        const bool painted = waitUntil([&] { return shows(w, {10, 10}, khaki); });
         if (!painted)
             throw Error("the options window did not paint itself");
         return w;
+    }
+
+    // Whether the window has drawn this colour at a point of its client area
+    // (as nearly as the display keeps colours). Read from the window: mutter
+    // now and then misses a repaint on the screen (the frame of the first
+    // paint of a window shown again, the repaint of a key just after a
+    // click's), and shows it only once the window paints there again.
+    bool shows(const WindowInfo &w, Point p, Rgb colour) const
+    {
+        const std::optional<Rgb> drawn = display.windowPixel(w, p);
+        return drawn && near(*drawn, colour);
     }
 
     // The options and About windows' colour.
@@ -144,9 +154,6 @@ struct SkarvelRun {
     // Mixes (r, g, b) as a person would: a click in a slider's trough (one
     // step, and the keyboard focus), then Home and Down steps, or End; then
     // waits until the swatch shows the colour (as nearly as the display can).
-    // The swatch is read from the window: mutter now and then leaves the
-    // frame of the click on the screen and misses the repaint of the key
-    // that follows, until the window paints again.
     void mix(const WindowInfo &w, int r, int g, int b)
     {
         const Point sliders[3] = {options::rSlider, options::gSlider, options::bSlider};
@@ -167,11 +174,8 @@ struct SkarvelRun {
                 display.key(XK_Down);
         }
         const Rgb c{std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)};
-        if (!waitUntil([&] { return near(display.windowPixel(w, options::swatch), c); })) {
-            std::ostringstream found;
-            found << display.windowPixel(w, options::swatch);
-            throw Error("the swatch does not show the mixed colour: " + found.str());
-        }
+        if (!waitUntil([&] { return shows(w, options::swatch, c); }))
+            throw Error("the swatch does not show the mixed colour");
     }
 
     // Equal as far as the display keeps colours (16-bit displays drop the low bits).

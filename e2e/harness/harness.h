@@ -303,9 +303,9 @@ public:
     // window manager puts the window's drawing on the screen in its own time
     // and may miss a repaint (mutter 43 now and then keeps showing a
     // window's previous frame until the window paints again): a control's
-    // state is read here; the screen, for everything else. Throws when the
-    // window is not on the screen.
-    Rgb windowPixel(const WindowInfo &window, Point p) const;
+    // state is read here; the screen, for everything else. std::nullopt
+    // while the window is not on the screen.
+    std::optional<Rgb> windowPixel(const WindowInfo &window, Point p) const;
 
     // Windows. findWindow waits until a viewable top-level client window has
     // exactly this title and throws, naming the windows that are there, when
