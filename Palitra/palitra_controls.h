@@ -2,9 +2,10 @@
 
 // The options window as the other windows see it. The drawing surface shows
 // it and, at every pointer event, reads the chosen tool (rb1, rb2, rb3), the
-// thickness tl, the radius tl2 and the swatch sColor; those controls' types
-// are complete here, every other member is only named. Palitra's own code
-// and tests include Palitra/palitra.h, which completes the rest.
+// thickness tl, the radius tl2 and the swatch sColor, so the types of those
+// controls are complete here; the labels, the group box, the flat buttons
+// and the save dialog are only named. Palitra's own code and tests include
+// Palitra/palitra.h, which completes the rest.
 
 #include <memory>
 
