@@ -17,6 +17,7 @@
 #include "platform/font_warm_up.h"
 #include "platform/native_pointer.h"
 #include "platform/platform.h"
+#include "platform/portal_screenshot.h"
 #include "shell/tapplication.h"
 
 namespace app {
@@ -34,6 +35,8 @@ int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
 {
+    // The loop does not run while the screen read waits for the desktop.
+    platform::endIfWaitingForPortal();
     const char c = 1;
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
 }
