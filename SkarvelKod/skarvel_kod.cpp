@@ -4,7 +4,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 
-#include "Palitra/palitra.h"
+#include "Palitra/palitra_controls.h"
 #include "canvas/errors.h"
 #include "canvas/memory_room.h"
 #include "canvas/tbitmap.h"

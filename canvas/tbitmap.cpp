@@ -82,7 +82,7 @@ void TBitmap::reallocate(int width, int height)
     height_ = height;
     stride_ = stride;
 
-    ++changes_;
+    Changing();
 }
 
 ColorRef TBitmap::Pixel(int x, int y) const
@@ -95,6 +95,24 @@ TCanvas &TBitmap::Canvas()
     if (!canvas_)
         canvas_ = std::make_unique<TCanvas>(*this);
     return *canvas_;
+}
+
+void TBitmap::Changing()
+{
+    ++changes_;
+    if (watchers_.empty())
+        return;
+    const auto watchers = std::move(watchers_);
+    watchers_.clear();
+    for (const auto &watcher : watchers)
+        if (const auto call = watcher.lock())
+            (*call)();
+}
+
+void TBitmap::WatchNextChange(std::weak_ptr<const std::function<void()>> watcher) const
+{
+    std::erase_if(watchers_, [](const auto &w) { return w.expired(); });
+    watchers_.push_back(std::move(watcher));
 }
 
 void TBitmap::Changed(const Rect &area)

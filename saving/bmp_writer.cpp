@@ -297,6 +297,12 @@ bool convert(const TBitmap &bitmap, DibDescription &dib)
     dib.source = &bitmap;
     dib.changeCount = bitmap.ChangeCount();
     ++dib.conversions;
+    dib.atChange.release = std::make_shared<const std::function<void()>>([&dib] {
+        dib.converted = false;
+        std::vector<std::uint8_t>().swap(dib.bits);
+        std::vector<std::uint32_t>().swap(dib.colorTable);
+    });
+    bitmap.WatchNextChange(dib.atChange.release);
     return true;
 }
 
