@@ -1,22 +1,18 @@
-// The program short of memory on a 7680 x 4320 display, whose every whole
+// The program short of memory on a 7680 x 4320 display, where every whole
 // frame (the screen reading, the picture, the window's image) takes 127 MiB.
-// It runs under an address-space limit (prlimit --as) set from what the same
-// program needs without one on a small display (frames of 3 MiB), measured
-// first in the same test: about what it has on the large one before its
-// frames are made. So the limits follow whatever the machine's libraries
-// take:
-// - that need and half a frame leaves no room for the surface's window
-//   image (a frame and the toolkit's reserve): the start-up failure box and
-//   exit code 1;
-// - that need, one and a half frames and the reserve let the program start,
-//   and the snapshot finds no room for both the reading and the picture: the
-//   error box, a white picture, and the program goes on.
-// Never a signal, never the toolkit's own failure ("X11 connection broke").
+// The address-space limits (prlimit --as) come from what the program needs
+// without one on a 1024 x 768 display, measured first: about what it has on
+// the large one before any frame is made, whatever the machine's libraries
+// take. That and half a frame leaves no room for the surface; that, one and
+// a half frames and the toolkit's reserve let it start but give the snapshot
+// no room for both the reading and the picture. Never a signal, never the
+// toolkit's own failure ("X11 connection broke").
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -29,86 +25,47 @@ using namespace e2e;
 
 namespace {
 
-const std::string surfaceTitle = "Скарвел";
-
-DisplayOptions largeDisplay()
+// A viewable window with this title, the surface (covering the screen) or not.
+std::optional<WindowInfo> window(const VirtualDisplay &display, const std::string &title, bool surface = false)
 {
-    DisplayOptions options;
-    options.width = 7680;
-    options.height = 4320;
-    return options;
+    for (const WindowInfo &w : display.windowsWithTitle(title))
+        if (w.viewable() && (w.rect == display.screenRect()) == surface)
+            return w;
+    return std::nullopt;
 }
+std::optional<WindowInfo> errorBox(const VirtualDisplay &display) { return window(display, "Скарвел"); }
 
-// The C library's heap in at most two arenas in every run, measured or
-// limited: the program keeps to two under a limit, and each arena more
-// reserves 64 MiB of address space.
-ProgramOptions underLimit(long limitKiB)
+// The program, under a limit when one is given. The C library keeps two
+// heap arenas in every run (the program does so itself under a limit), since
+// each further one reserves 64 MiB of address space.
+std::unique_ptr<Program> start(const VirtualDisplay &display, long limitKiB = 0)
 {
     ProgramOptions options;
     options.env["MALLOC_ARENA_MAX"] = "2";
-    if (limitKiB > 0)
-        options.args = {"--as=" + std::to_string(limitKiB * 1024), SKARVEL_PATH};
-    return options;
+    if (limitKiB == 0)
+        return std::make_unique<Program>(display, SKARVEL_PATH, options);
+    options.args = {"--as=" + std::to_string(limitKiB * 1024), SKARVEL_PATH};
+    return std::make_unique<Program>(display, "prlimit", options);
 }
 
-std::string executable(long limitKiB) { return limitKiB > 0 ? "prlimit" : SKARVEL_PATH; }
-
-std::optional<WindowInfo> surfaceOf(const VirtualDisplay &display)
-{
-    for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
-        if (w.viewable() && w.rect == display.screenRect())
-            return w;
-    return std::nullopt;
-}
-
-// The program's error box: a window with its title that is not the surface.
-std::optional<WindowInfo> errorBox(const VirtualDisplay &display)
-{
-    for (const WindowInfo &w : display.windowsWithTitle(surfaceTitle))
-        if (w.viewable() && w.rect != display.screenRect())
-            return w;
-    return std::nullopt;
-}
-
-std::optional<WindowInfo> viewable(const VirtualDisplay &display, const std::string &title)
-{
-    for (const WindowInfo &w : display.windowsWithTitle(title))
-        if (w.viewable())
-            return w;
-    return std::nullopt;
-}
-
-// What the program needs on the display without a limit, in KiB of address
-// space: its peak once the frozen desktop is up and the options window has
-// opened (so the snapshot step has run).
-long measuredNeedKiB(VirtualDisplay &display)
-{
-    Program app(display, executable(0), underLimit(0));
-    std::optional<WindowInfo> surface;
-    if (!waitUntil([&] { return (surface = surfaceOf(display)).has_value(); }, 60s))
-        throw Error("the frozen desktop did not appear without a limit: " + app.output());
-    display.click(3000, 3000, RightButton);
-    if (!waitUntil([&] { return viewable(display, "Опции").has_value(); }, 30s))
-        throw Error("the options window did not open without a limit: " + app.output());
-    if (errorBox(display))
-        throw Error("an error box came up without a limit: " + app.output());
-    const long need = app.peakAddressSpaceKiB();
-    app.kill();
-    return need;
-}
-
-// What the program needs on a 1024 x 768 display, whose frames take 3 MiB:
-// about what it has on the large display before its whole frames are made
-// (less than half a frame apart, the frames of 3 MiB and the options window).
+// The peak address space of the program on a 1024 x 768 display once the
+// snapshot has run and the options window has opened.
 long smallDisplayNeedKiB()
 {
     VirtualDisplay small;
     small.paintDesktop(Pattern::A);
-    return measuredNeedKiB(small);
+    const auto app = start(small);
+    if (!waitUntil([&] { return window(small, "Скарвел", true).has_value(); }, 60s))
+        throw Error("the frozen desktop did not appear: " + app->output());
+    small.click(500, 500, RightButton);
+    if (!waitUntil([&] { return window(small, "Опции").has_value(); }, 30s) || errorBox(small))
+        throw Error("the options window did not open, or an error box came: " + app->output());
+    return app->peakAddressSpaceKiB();
 }
 
-// Return on the error box, if one comes within a moment, and waits until it
-// has gone.
+long frameKiB(const VirtualDisplay &display) { return long(display.width()) * display.height() * 4 / 1024; }
+
+// Return on the error box if one comes within a moment; waits until it has gone.
 void dismissErrorBox(VirtualDisplay &display)
 {
     std::optional<WindowInfo> box;
@@ -120,8 +77,6 @@ void dismissErrorBox(VirtualDisplay &display)
         throw Error("the error box did not go");
 }
 
-long frameKiB(const VirtualDisplay &display) { return long(display.width()) * display.height() * 4 / 1024; }
-
 void expectNoToolkitFailure(Program &app)
 {
     EXPECT_FALSE(app.killedBySignal()) << app.output();
@@ -130,75 +85,62 @@ void expectNoToolkitFailure(Program &app)
 
 TEST(ShortMemory, NoRoomForTheSnapshotGivesTheErrorBoxAWhitePictureAndTheProgramGoesOn)
 {
-    VirtualDisplay display(largeDisplay());
+    VirtualDisplay display({.width = 7680, .height = 4320});
     display.paintDesktop(Pattern::A);
     const long limit = smallDisplayNeedKiB() + frameKiB(display) * 3 / 2 + long(memory::toolkitReserve / 1024);
-
-    Program app(display, executable(limit), underLimit(limit));
-    std::optional<WindowInfo> box;
-    ASSERT_TRUE(waitUntil([&] { return (box = errorBox(display)).has_value() || !app.running(); }, 60s))
-        << "no error box under a limit of " << limit << " KiB: " << app.output();
-    ASSERT_TRUE(app.running()) << "the program ended instead: " << app.output();
-    ASSERT_TRUE(box.has_value());
+    const auto app = start(display, limit);
+    ASSERT_TRUE(waitUntil([&] { return errorBox(display) || !app->running(); }, 60s) && app->running())
+        << "no error box under a limit of " << limit << " KiB: " << app->output();
     dismissErrorBox(display);
 
-    // The surface is up and white all over where the desktop had its tiles;
-    // one box, not one per step.
-    std::optional<WindowInfo> surface;
-    ASSERT_TRUE(waitUntil([&] { return (surface = surfaceOf(display)).has_value(); }, 30s)) << app.output();
+    // One box, and the surface white where the desktop has its tiles.
+    ASSERT_TRUE(waitUntil([&] { return window(display, "Скарвел", true).has_value(); }, 30s)) << app->output();
     const Rect sample{2000, 1500, 512, 512};
-    const bool white = waitUntil([&] { return display.grab(sample).count(Rgb{255, 255, 255}) == 512L * 512L; });
-    EXPECT_TRUE(white) << "the picture is not white after the failed snapshot";
+    EXPECT_TRUE(waitUntil([&] { return display.grab(sample).count(Rgb{255, 255, 255}) == 512L * 512L; }))
+        << "the picture is not white after the failed snapshot";
     EXPECT_FALSE(errorBox(display).has_value()) << "a second error box";
 
-    // The program goes on: a right click opens the options window, a stroke
-    // and a save each end in their result or in the error box, and nothing
-    // else.
+    // The program goes on: the options window, a stroke, a save, each ending
+    // in its result or in the error box.
     display.click(3000, 3000, RightButton);
     std::optional<WindowInfo> options;
-    ASSERT_TRUE(waitUntil([&] { return (options = viewable(display, "Опции")).has_value() || !app.running(); }, 30s) &&
-                app.running())
-        << app.output();
+    ASSERT_TRUE(waitUntil([&] { return (options = window(display, "Опции")) || !app->running(); }, 30s) &&
+                app->running())
+        << app->output();
     display.drag({3000, 2000}, {3600, 2300});
     dismissErrorBox(display);
     display.click(options->rect.x + 51, options->rect.y + 283); // "Сохранить как..."
     std::optional<WindowInfo> dialog;
-    ASSERT_TRUE(waitUntil(
-        [&] { return (dialog = viewable(display, "Сохранить рисунок рабочего стола")).has_value() || !app.running(); },
-        30s) && app.running())
-        << app.output();
-    ASSERT_TRUE(waitUntil([&] { return display.focusedWindow() == dialog->id; }));
+    ASSERT_TRUE(waitUntil([&] { return (dialog = window(display, "Сохранить рисунок рабочего стола")).has_value(); }) &&
+                waitUntil([&] { return display.focusedWindow() == dialog->id; }))
+        << app->output();
     display.typeText("pic\n");
-    const auto saved = app.home() / "pic.bmp";
-    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(saved) || errorBox(display) || !app.running(); }, 60s));
+    EXPECT_TRUE(waitUntil(
+        [&] { return std::filesystem::exists(app->home() / "pic.bmp") || errorBox(display) || !app->running(); },
+        60s));
     dismissErrorBox(display);
-    ASSERT_TRUE(app.running()) << app.output();
 
     // Ended as a log-off ends it, with exit code 0.
-    app.sendSignal(SIGTERM);
-    EXPECT_EQ(app.waitExit(30s), std::optional<int>(0)) << app.output();
-    expectNoToolkitFailure(app);
+    app->sendSignal(SIGTERM);
+    EXPECT_EQ(app->waitExit(30s), std::optional<int>(0)) << app->output();
+    expectNoToolkitFailure(*app);
 }
 
 TEST(ShortMemory, NoRoomForTheSurfaceGivesTheStartupFailureBoxAndExitCode1)
 {
-    VirtualDisplay display(largeDisplay());
+    VirtualDisplay display({.width = 7680, .height = 4320});
     display.paintDesktop(Pattern::A);
-    // The need less the three whole frames (reading, picture, window image)
-    // is what the program has before its windows are made.
     const long limit = smallDisplayNeedKiB() + frameKiB(display) / 2;
-
-    Program app(display, executable(limit), underLimit(limit));
+    const auto app = start(display, limit);
     std::optional<WindowInfo> box;
-    ASSERT_TRUE(
-        waitUntil([&] { return (box = viewable(display, "Application Error")).has_value() || !app.running(); }, 60s))
-        << "no start-up failure box under a limit of " << limit << " KiB: " << app.output();
-    ASSERT_TRUE(box.has_value()) << "the program ended without the box: " << app.output();
-    EXPECT_FALSE(surfaceOf(display).has_value()) << "a surface was shown although the program could not start";
+    ASSERT_TRUE(waitUntil([&] { return (box = window(display, "Application Error")) || !app->running(); }, 60s) &&
+                box)
+        << "no start-up failure box under a limit of " << limit << " KiB: " << app->output();
+    EXPECT_FALSE(window(display, "Скарвел", true).has_value()) << "a surface although the program could not start";
     display.activateWindow(*box);
     display.key(XK_Return);
-    EXPECT_EQ(app.waitExit(30s), std::optional<int>(1)) << app.output();
-    expectNoToolkitFailure(app);
+    EXPECT_EQ(app->waitExit(30s), std::optional<int>(1)) << app->output();
+    expectNoToolkitFailure(*app);
 }
 
 } // namespace
