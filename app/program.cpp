@@ -93,6 +93,7 @@ int runProgram(int argc, char **argv)
         std::fprintf(stderr, "skarvel: %s.\n", why.toLocal8Bit().constData());
         return 1;
     }
+    platform::fitHeapToLimits();
     platform::FontWarmUp fonts;
     TApplication application(argc, argv);
     // The screen read may take a while (the desktop portal): it starts now
