@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "memory_room.h"
 #include "pixel_rows.h"
 #include "tcanvas.h"
 
@@ -50,6 +51,8 @@ void TBitmap::reallocate(int width, int height)
             throw EOutOfResources();
     }
 
+    // A frame is made only where it leaves the toolkit its reserve.
+    memory::requireRoomFor(std::uint64_t(bytes));
     std::vector<std::uint8_t> pixels;
     try {
         pixels.resize(std::size_t(bytes));
