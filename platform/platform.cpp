@@ -278,6 +278,7 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
         box.setDefaultButton(box.addButton(QMessageBox::Ok));
     }
     ownedByProgramWindow(&box);
+    askForKeyboardWhenShown(&box);
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes: return IDYES;
@@ -338,6 +339,7 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
                          });
     }
     ownedByProgramWindow(&dialog);
+    askForKeyboardWhenShown(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
