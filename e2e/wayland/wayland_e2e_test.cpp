@@ -18,7 +18,9 @@ constexpr Rgb black{0, 0, 0};
 constexpr Rgb white{255, 255, 255};
 constexpr Rgb khaki{207, 205, 173};
 
-// The surface: the program's full-screen window on the first output.
+// The surface: the program's full-screen window on the first output. It
+// maps only once the screen has been read, and the portal's answer may take
+// up to the program's own 10-second limit, on a loaded machine all of it.
 WaylandWindow waitSurface(const WaylandSession &session, const Program &app)
 {
     WaylandWindow surface;
@@ -29,7 +31,7 @@ WaylandWindow waitSurface(const WaylandSession &session, const Program &app)
                 return true;
             }
         return false;
-    });
+    }, 30s, 50ms);
     if (!up)
         throw Error("no full-screen window titled Скарвел: " + app.output());
     return surface;
