@@ -72,6 +72,9 @@ QImage primaryScreenPart(const QImage &desktop)
     const qreal sy = qreal(desktop.height()) / all.height();
     const QRect part(qRound((own.x() - all.x()) * sx), qRound((own.y() - all.y()) * sy), qRound(own.width() * sx),
                      qRound(own.height() * sy));
+    // One output: the whole picture, without a copy.
+    if (part == desktop.rect())
+        return desktop;
     // A picture smaller than the desktop yields what it has.
     return desktop.copy(part.intersected(desktop.rect()));
 }
