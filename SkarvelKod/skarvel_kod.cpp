@@ -3,7 +3,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QWindow>
 
 #include "Palitra/palitra.h"
 #include "canvas/errors.h"
@@ -80,28 +79,8 @@ void TForm1::showEvent(QShowEvent *event)
         screenRead_ = true;
         if (platform::readScreenBeforeMapping())
             Image1->SetBackdrop(&platform::screenReading());
-        // On Wayland nothing of the surface is on the screen before its
-        // first frame, and that frame, painted from the reading, already
-        // shows the frozen desktop: the snapshot step waits until it is out
-        // (or half a second, should the window never be exposed).
-        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle()) {
-            Timer1->start(500);
-            windowHandle()->installEventFilter(this);
-        }
     }
     TForm::showEvent(event);
-}
-
-bool TForm1::eventFilter(QObject *watched, QEvent *event)
-{
-    // The first expose is painted as soon as this filter lets it through; the
-    // snapshot step comes right after.
-    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
-        windowHandle()->removeEventFilter(this);
-        if (Timer1->isActive())
-            Timer1->start(1);
-    }
-    return TForm::eventFilter(watched, event);
 }
 
 void TForm1::changeEvent(QEvent *event)
