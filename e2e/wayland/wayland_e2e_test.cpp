@@ -150,7 +150,7 @@ void frozenDesktopRun(const WaylandOptions &options, WaylandPlatform platform)
     EXPECT_EQ(surface.rect, session.outputRect(0)) << surface;
     EXPECT_EQ(surface.output, session.outputNames().front());
     ASSERT_TRUE(waitUntil([&] { return shows(session, Pattern::A); }))
-        << session.compareDesktop(Pattern::A) << app.output();
+        << session.compareDesktop(Pattern::A) << "; windows:" << windowList(session) << "\n" << app.output();
     expectFrozen(session, Pattern::A, Pattern::B);
     EXPECT_TRUE(app.running()) << app.output();
 }
