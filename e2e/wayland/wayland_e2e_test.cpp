@@ -19,8 +19,8 @@ constexpr Rgb white{255, 255, 255};
 constexpr Rgb khaki{207, 205, 173};
 
 // The surface: the program's full-screen window on the first output. It
-// maps only once the screen has been read, and the portal's answer may take
-// up to the program's own 10-second limit, on a loaded machine all of it.
+// maps only once the screen has been read, and on a loaded machine the
+// portal's answer takes seconds.
 WaylandWindow waitSurface(const WaylandSession &session, const Program &app)
 {
     WaylandWindow surface;
