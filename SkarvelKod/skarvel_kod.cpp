@@ -97,6 +97,14 @@ void TForm1::changeEvent(QEvent *event)
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && isVisible() &&
         !(windowState() & (Qt::WindowFullScreen | Qt::WindowMinimized)))
         setWindowState(windowState() | Qt::WindowFullScreen);
+    // On Wayland the compositor puts the surface on the screen full screen
+    // only once a frame follows its acknowledgement of the new state. Qt
+    // commits no frame when nothing needs repainting, and sway then waits 200
+    // ms before it shows the surface anyway: a one-pixel repaint sends the
+    // frame at once.
+    if ((event->type() == QEvent::WindowStateChange || event->type() == QEvent::ActivationChange) &&
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        Image1->update(0, 0, 1, 1);
     TForm::changeEvent(event);
 }
 

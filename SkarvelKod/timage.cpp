@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 
 #include <algorithm>
 #include <cmath>
@@ -64,23 +65,28 @@ void TImage::paintEvent(QPaintEvent *event)
         image = platform::imageView(Picture.Bitmap());
     else if (backdrop_)
         image = *backdrop_;
-    if (image.isNull()) {
-        // No picture yet (it could not be made) and no reading to show: white.
-        QPainter(this).fillRect(event->rect(), Qt::white);
-        return;
-    }
-    const qreal ratio = devicePixelRatioF();
-    image.setDevicePixelRatio(ratio);
     QPainter painter(this);
-    // Only the damaged rectangle: its device-pixel counterpart of the picture.
     const QRect logical = event->rect();
-    const QRect device(int(std::floor(logical.x() * ratio)), int(std::floor(logical.y() * ratio)),
-                       int(std::ceil(logical.width() * ratio)), int(std::ceil(logical.height() * ratio)));
-    const QRect source = device.intersected(image.rect());
-    if (source.isEmpty())
-        return;
-    painter.drawImage(QRectF(source.x() / ratio, source.y() / ratio, source.width() / ratio, source.height() / ratio),
-                      image, source);
+    QRegion uncovered(logical);
+    const qreal ratio = devicePixelRatioF();
+    if (!image.isNull()) {
+        image.setDevicePixelRatio(ratio);
+        // Only the damaged rectangle: its device-pixel counterpart of the picture.
+        const QRect device(int(std::floor(logical.x() * ratio)), int(std::floor(logical.y() * ratio)),
+                           int(std::ceil(logical.width() * ratio)), int(std::ceil(logical.height() * ratio)));
+        const QRect source = device.intersected(image.rect());
+        if (!source.isEmpty()) {
+            const QRectF target(source.x() / ratio, source.y() / ratio, source.width() / ratio,
+                                source.height() / ratio);
+            painter.drawImage(target, image, source);
+            uncovered -= target.toAlignedRect();
+        }
+    }
+    // Where there is no picture (yet) the control is white, the colour of a
+    // new picture. Left unpainted it would be see-through on Wayland, where a
+    // full-screen window shows black through it.
+    for (const QRect &r : uncovered)
+        painter.fillRect(r, Qt::white);
 }
 
 void TImage::mousePressEvent(QMouseEvent *event)

@@ -79,6 +79,9 @@ QImage primaryScreenPart(const QImage &desktop)
     const qreal sy = qreal(desktop.height()) / all.height();
     const QRect part(qRound((own.x() - all.x()) * sx), qRound((own.y() - all.y()) * sy), qRound(own.width() * sx),
                      qRound(own.height() * sy));
+    // One output: the whole picture, without a copy.
+    if (part == desktop.rect())
+        return desktop;
     // A picture smaller than the desktop yields what it has.
     return desktop.copy(part.intersected(desktop.rect()));
 }
@@ -321,6 +324,7 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
         box.setDefaultButton(box.addButton(QMessageBox::Ok));
     }
     ownedByProgramWindow(&box);
+    askForKeyboardWhenShown(&box);
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes: return IDYES;
@@ -381,6 +385,7 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
                          });
     }
     ownedByProgramWindow(&dialog);
+    askForKeyboardWhenShown(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());

@@ -9,6 +9,8 @@
 #ifdef SKARVEL_X11
 #include <QtGui/qguiapplication_platform.h>
 #include <X11/Xlib.h>
+// Xlib's event name would hide Qt's QEvent::Expose.
+#undef Expose
 #endif
 
 namespace platform {
@@ -99,7 +101,46 @@ private:
     int steady_ = 0;
 };
 
+// Asks for the keyboard after the first expose of every showing: the frame
+// painted then is what maps the window, and a compositor ignores a request
+// of a window that is not mapped yet.
+class KeyboardAsker : public QObject {
+public:
+    explicit KeyboardAsker(QWidget *window) : QObject(window), window_(window) { window->installEventFilter(this); }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        QWindow *handle = window_->windowHandle();
+        if (watched == window_ && event->type() == QEvent::Show && handle) {
+            handle->removeEventFilter(this);
+            handle->installEventFilter(this);
+            armed_ = true;
+        } else if (armed_ && watched == handle && event->type() == QEvent::Expose && handle->isExposed()) {
+            armed_ = false;
+            // Once the expose has been painted and its frame sent. Asked of
+            // the window system itself: Qt counts a modal box as active while
+            // the surface below it has the keyboard.
+            QTimer::singleShot(0, this, [this] {
+                QWindow *shown = window_->windowHandle();
+                if (shown && window_->isVisible() && QGuiApplication::focusWindow() != shown)
+                    shown->requestActivate();
+            });
+        }
+        return false;
+    }
+
+private:
+    QWidget *window_;
+    bool armed_ = false;
+};
+
 } // namespace
+
+void askForKeyboardWhenShown(QWidget *window)
+{
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        new KeyboardAsker(window);
+}
 
 bool windowManagerFrames()
 {

@@ -24,6 +24,18 @@ using OuterPlace = std::function<QPoint(const QSize &outer)>;
 // showings keep wherever the window is by then.
 void placeOnShow(QWidget *window, OuterPlace place);
 
+// On Qt's Wayland platform: the window asks the compositor for the keyboard
+// each time it comes onto the screen. sway, for one, gives no window the
+// keyboard when it maps it above a full-screen one, not even a dialog of
+// that window; a request through the activation protocol, once the window is
+// mapped, gets it there (with sway's focus_on_window_activation smart or
+// focus; its default, urgent, only marks the window). Qt 6.4 can ask only
+// after the person's first key or button press: a box shown at start-up,
+// before any, waits for a click. Elsewhere this does nothing: on X11 the
+// window manager hands a new window the keyboard by itself. Call it once,
+// before the window's first showing.
+void askForKeyboardWhenShown(QWidget *window);
+
 // Whether a window manager puts frames around the windows (on X11: whether
 // one runs and announces itself).
 bool windowManagerFrames();

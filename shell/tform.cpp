@@ -9,6 +9,9 @@
 
 TForm::TForm(QWidget *parent) : QWidget(parent, Qt::Window)
 {
+    // On Wayland a window that opens above the full-screen surface asks for
+    // the keyboard itself (see askForKeyboardWhenShown).
+    platform::askForKeyboardWhenShown(this);
     if (Application)
         Application->RegisterForm(this);
 }

@@ -232,6 +232,9 @@ struct WaylandSession::Impl {
             outputRects.push_back({x, 0, w / options.scale, h / options.scale});
             x += w / options.scale;
         }
+        // A window's request for the keyboard is granted while it is on the
+        // screen (sway's default only marks the window as urgent): the
+        // program's dialogs above the full-screen surface ask for it.
         config << "default_border none\ndefault_floating_border none\nfocus_follows_mouse no\n"
                   "seat * hide_cursor 100\nfocus_on_window_activation smart\n"
                << (options.xwayland ? "xwayland force\n" : "xwayland disable\n");
