@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QThread>
@@ -13,16 +14,22 @@
 #include <QUrl>
 #include <QVariantMap>
 
-#include <memory>
 #include <mutex>
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#endif
 
 namespace platform {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 
 // Catches the Response signal of one request object.
 class ResponseCatcher : public QObject {
@@ -48,30 +55,113 @@ private:
 
 bool subscribe(QDBusConnection &bus, const QString &path, ResponseCatcher *catcher, bool on)
 {
-    const QString iface = QStringLiteral("org.freedesktop.portal.Request");
     const QString name = QStringLiteral("Response");
     const char *slot = SLOT(onResponse(uint, QVariantMap));
-    return on ? bus.connect(portalService, path, iface, name, catcher, slot)
-              : bus.disconnect(portalService, path, iface, name, catcher, slot);
+    return on ? bus.connect(portalService, path, requestInterface, name, catcher, slot)
+              : bus.disconnect(portalService, path, requestInterface, name, catcher, slot);
 }
 
-QString portalCodeText(uint code)
+QString seconds(std::chrono::milliseconds limit) { return QString::number(limit.count() / 1000.0); }
+
+QString answerText(uint code)
 {
     switch (code) {
-    case 1: return QStringLiteral("the portal answered 1 (the request was cancelled)");
-    case 2: return QStringLiteral("the portal answered 2 (the request was refused or failed)");
-    default: return QStringLiteral("the portal answered %1").arg(code);
+    case 1: return QStringLiteral("the screenshot was cancelled");
+    // A desktop that asks the person stores the answer and gives it to every
+    // later request without asking again.
+    case 2:
+        return QStringLiteral("the desktop refused the screenshot, and it remembers that answer. To allow "
+                              "screenshots again, run the command under SCREENSHOTS in the manual page: man skarvel");
+    default: return QStringLiteral("the desktop portal answered %1").arg(code);
     }
 }
 
-// One screenshot through the portal, answered by `deadline`. Runs on a
-// thread of its own, whose event loop receives the answer.
-PortalShot askPortal(Clock::time_point deadline)
+#ifdef Q_OS_UNIX
+using FileTime = timespec;
+
+// The file time that the kernel gives a file made now: file times come from
+// the coarse clock, which lags the precise one by up to a tick.
+FileTime fileClockNow()
 {
-    auto remaining = [&] {
-        return int(std::max<long long>(
-            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
-    };
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
+}
+
+// Whether a file time is not earlier than `since`. A file system that keeps
+// whole seconds (two seconds on FAT) leaves the nanoseconds 0 and rounds the
+// time down: such a time is compared at its own grain.
+bool notBefore(const timespec &time, const timespec &since)
+{
+    if (time.tv_nsec == 0)
+        return time.tv_sec >= since.tv_sec - since.tv_sec % 2;
+    return time.tv_sec > since.tv_sec || (time.tv_sec == since.tv_sec && time.tv_nsec >= since.tv_nsec);
+}
+
+// The portal's file, read through one descriptor, so that what is deleted
+// afterwards is known to be what was read. Only a regular file is read: a
+// pipe or a device would never end.
+struct ReadFile {
+    QByteArray bytes;
+    struct stat status {};
+    QString error;
+};
+
+ReadFile readRegularFile(const QString &path)
+{
+    ReadFile file;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &file.status) != 0 || !S_ISREG(file.status.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        file.error = QStringLiteral("the portal's answer %1 is not a readable file").arg(path);
+        return file;
+    }
+    QFile in;
+    if (in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        file.bytes = in.readAll();
+    else
+        ::close(fd);
+    return file;
+}
+
+// Deletes the portal's file when it is the very file that was read, still a
+// regular file under that name (not a link to one), and was made or changed
+// after the request went out. Anything else at that name stays.
+void deleteIfMadeForUs(const QString &path, const ReadFile &read, const FileTime &asked)
+{
+    struct stat now {};
+    if (::lstat(QFile::encodeName(path).constData(), &now) != 0 || !S_ISREG(now.st_mode) ||
+        now.st_dev != read.status.st_dev || now.st_ino != read.status.st_ino)
+        return;
+    if (notBefore(now.st_mtim, asked) && notBefore(now.st_ctim, asked))
+        ::unlink(QFile::encodeName(path).constData());
+}
+#else
+// Elsewhere the file is read and kept.
+struct FileTime {};
+FileTime fileClockNow() { return {}; }
+struct ReadFile {
+    QByteArray bytes;
+    QString error;
+};
+ReadFile readRegularFile(const QString &path)
+{
+    ReadFile file;
+    QFile in(path);
+    if (in.open(QIODevice::ReadOnly))
+        file.bytes = in.readAll();
+    else
+        file.error = QStringLiteral("the portal's answer %1 is not a readable file").arg(path);
+    return file;
+}
+void deleteIfMadeForUs(const QString &, const ReadFile &, const FileTime &) {}
+#endif
+
+// One screenshot through the portal. Runs on a thread of its own, whose
+// event loop receives the answer.
+PortalShot askPortal(const PortalLimits &limits)
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return {{}, QStringLiteral("no session bus: %1").arg(bus.lastError().message())};
@@ -92,9 +182,14 @@ PortalShot askPortal(Clock::time_point deadline)
                                                        QStringLiteral("Screenshot"));
     call << QString() << QVariantMap{{QStringLiteral("handle_token"), token},
                                      {QStringLiteral("interactive"), false}};
-    const QDBusMessage reply = bus.call(call, QDBus::Block, std::max(1, remaining()));
+    const auto asked = fileClockNow();
+    const QDBusMessage reply = bus.call(call, QDBus::Block, int(std::max<long long>(1, limits.call.count())));
     if (reply.type() != QDBusMessage::ReplyMessage) {
         subscribe(bus, path, &catcher, false);
+        const QDBusError::ErrorType error = QDBusError(reply).type();
+        if (error == QDBusError::NoReply || error == QDBusError::Timeout || error == QDBusError::TimedOut)
+            return {{}, QStringLiteral("the desktop portal did not take the request within %1 seconds")
+                            .arg(seconds(limits.call))};
         return {{}, QStringLiteral("%1 (%2)").arg(reply.errorMessage(), reply.errorName())};
     }
     // A portal older than handle tokens names a request object of its own.
@@ -105,39 +200,98 @@ PortalShot askPortal(Clock::time_point deadline)
         subscribe(bus, path, &catcher, true);
     }
     QCoreApplication::sendPostedEvents(&catcher);
-    if (!catcher.answered && remaining() > 0) {
-        QTimer::singleShot(remaining(), &loop, &QEventLoop::quit);
+    if (!catcher.answered) {
+        QTimer::singleShot(limits.answer, &loop, &QEventLoop::quit);
         loop.exec();
     }
     subscribe(bus, path, &catcher, false);
-    if (!catcher.answered)
-        return {{}, QStringLiteral("the portal did not answer within 10 seconds")};
+    if (!catcher.answered) {
+        // Whatever the desktop still shows for this request goes away.
+        bus.call(QDBusMessage::createMethodCall(portalService, path, requestInterface, QStringLiteral("Close")),
+                 QDBus::NoBlock);
+        return {{}, QStringLiteral("the desktop portal gave no answer within %1 seconds").arg(seconds(limits.answer))};
+    }
     if (catcher.code != 0)
-        return {{}, portalCodeText(catcher.code)};
+        return {{}, answerText(catcher.code)};
 
     const QString uri = catcher.results.value(QStringLiteral("uri")).toString();
     const QUrl url(uri);
     if (!url.isLocalFile())
         return {{}, QStringLiteral("the portal's answer \"%1\" is not a local file").arg(uri)};
-    QImage image;
-    if (!image.load(url.toLocalFile()) || image.isNull())
+    const ReadFile file = readRegularFile(url.toLocalFile());
+    if (!file.error.isEmpty())
+        return {{}, file.error};
+    QImage image = QImage::fromData(file.bytes);
+    if (image.isNull())
         return {{}, QStringLiteral("the file %1 is not a readable image").arg(url.toLocalFile())};
+    // The program keeps no screenshot: the file the portal made is read.
+    deleteIfMadeForUs(url.toLocalFile(), file, asked);
     // The format the picture's copy reads fastest.
     image = image.convertToFormat(QImage::Format_RGB32);
     image.setDevicePixelRatio(1.0);
     return {std::move(image), {}};
 }
 
-struct Request {
-    QThread *thread = nullptr;  // left running (never deleted) if the portal hangs
-    Clock::time_point deadline;
+} // namespace
+
+struct PortalScreenshot::State {
+    std::mutex lock;
+    PortalLimits limits;
+    QThread *thread = nullptr; // left running (never deleted) if it outlives every limit
     PortalShot shot;
     bool handedOver = false;
 };
-Request request;
-std::mutex requestLock;
 
-} // namespace
+PortalScreenshot::PortalScreenshot(PortalLimits limits) : state_(std::make_shared<State>())
+{
+    state_->limits = limits;
+}
+
+PortalScreenshot::~PortalScreenshot()
+{
+    // A thread still running keeps the state alive and ends by itself.
+    std::lock_guard guard(state_->lock);
+    if (state_->thread && state_->thread->isFinished())
+        delete std::exchange(state_->thread, nullptr);
+}
+
+void PortalScreenshot::start()
+{
+    std::lock_guard guard(state_->lock);
+    if (state_->thread || state_->handedOver)
+        return;
+    std::shared_ptr<State> state = state_;
+    state_->thread = QThread::create([state] {
+        PortalShot shot = askPortal(state->limits);
+        std::lock_guard inner(state->lock);
+        state->shot = std::move(shot);
+    });
+    state_->thread->start();
+}
+
+PortalShot PortalScreenshot::take()
+{
+    start();
+    QThread *thread;
+    PortalLimits limits;
+    {
+        std::lock_guard guard(state_->lock);
+        if (state_->handedOver)
+            return {{}, QStringLiteral("the screen has been read already")};
+        thread = state_->thread;
+        limits = state_->limits;
+    }
+    // The thread gives up at its limits by itself; a little more for the
+    // image to load.
+    const auto wait = limits.call + limits.answer + std::chrono::seconds(5);
+    const bool finished = thread->wait(QDeadlineTimer(wait.count()));
+    std::lock_guard guard(state_->lock);
+    state_->handedOver = true;
+    if (!finished)
+        return {{}, QStringLiteral("the desktop portal gave no answer within %1 seconds").arg(seconds(wait))};
+    delete std::exchange(state_->thread, nullptr);
+    return std::move(state_->shot);
+}
 
 bool waylandSession()
 {
@@ -148,46 +302,18 @@ bool waylandSession()
            qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland");
 }
 
-void startPortalScreenshot()
+namespace {
+// Never destroyed: its thread may still be running when the program ends.
+PortalScreenshot &programRequest()
 {
-    std::lock_guard guard(requestLock);
-    if (request.thread || request.handedOver)
-        return;
-    request.deadline = Clock::now() + std::chrono::seconds(10);
-    const Clock::time_point deadline = request.deadline;
-    request.thread = QThread::create([deadline] {
-        PortalShot shot = askPortal(deadline);
-        std::lock_guard inner(requestLock);
-        request.shot = std::move(shot);
-    });
-    request.thread->start();
+    static auto *request = new PortalScreenshot();
+    return *request;
 }
+} // namespace
 
-PortalShot takePortalScreenshot(std::chrono::milliseconds timeout)
-{
-    startPortalScreenshot();
-    QThread *thread;
-    Clock::time_point deadline;
-    {
-        std::lock_guard guard(requestLock);
-        if (request.handedOver)
-            return {{}, QStringLiteral("the screen has been read already")};
-        thread = request.thread;
-        deadline = std::min(request.deadline, Clock::now() + timeout);
-    }
-    // The thread gives up at its deadline by itself; a little more for the
-    // image to load.
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()) +
-                      std::chrono::milliseconds(500);
-    const bool finished = thread->wait(QDeadlineTimer(std::max<qint64>(0, wait.count())));
-    std::lock_guard guard(requestLock);
-    request.handedOver = true;
-    if (!finished)
-        return {{}, QStringLiteral("the portal did not answer within 10 seconds")};
-    delete request.thread;
-    request.thread = nullptr;
-    return std::move(request.shot);
-}
+void startPortalScreenshot() { programRequest().start(); }
+
+PortalShot takePortalScreenshot() { return programRequest().take(); }
 
 } // namespace platform
 

@@ -4,12 +4,15 @@
 // itself, and under Xwayland the X root window holds none of the Wayland
 // windows, so the picture of the desktop comes from the desktop portal
 // (org.freedesktop.portal.Screenshot, without asking the user), as a PNG
-// file whose file:// address the portal returns.
+// file whose file:// address the portal returns. Some desktops save that
+// file where the person keeps pictures; the file made for this request is
+// deleted once it has been read, and nothing else is.
 
 #include <QImage>
 #include <QString>
 
 #include <chrono>
+#include <memory>
 
 namespace platform {
 
@@ -23,12 +26,37 @@ struct PortalShot {
     QString error; // why there is no image: the portal's answer or D-Bus's error
 };
 
-// Starts the portal's screenshot in the background, once; the answer is
-// needed only at the first show of the surface, so that asking early hides
-// the portal's time behind the start-up.
+// How long the portal may take. The Screenshot call only opens a request and
+// returns at once; its answer may wait for the person, when the desktop
+// first asks whether the program may take screenshots at all.
+struct PortalLimits {
+    std::chrono::milliseconds call{std::chrono::seconds(10)};      // until the call returns the request
+    std::chrono::milliseconds answer{std::chrono::seconds(120)};   // then until the request is answered
+};
+
+// One screenshot through the portal, asked on a thread of its own so that the
+// portal's time hides behind the program's start-up.
+class PortalScreenshot {
+public:
+    explicit PortalScreenshot(PortalLimits limits = {});
+    ~PortalScreenshot();
+    PortalScreenshot(const PortalScreenshot &) = delete;
+    PortalScreenshot &operator=(const PortalScreenshot &) = delete;
+
+    // Asks the portal, once.
+    void start();
+    // The answer: waits for it (at most the two limits, and a little for the
+    // image to load), then hands it over once. Starts the request first if
+    // nobody has.
+    PortalShot take();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+// The program's own request, with the limits above.
 void startPortalScreenshot();
-// The answer: waits for it (up to `timeout` after the start), then hands it
-// over once. Starts the request first if nobody has.
-PortalShot takePortalScreenshot(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+PortalShot takePortalScreenshot();
 
 } // namespace platform
