@@ -298,12 +298,12 @@ std::vector<GnomeWindow> GnomeSession::windows() const
     const std::string json = d->eval(
         "global.get_window_actors().map(a => { const w = a.meta_window; const r = w.get_frame_rect(); "
         "return {title: w.title, x: r.x, y: r.y, w: r.width, h: r.height, focus: w.has_focus(), "
-        "full: w.is_fullscreen(), shown: a.mapped}; })");
+        "full: w.is_fullscreen(), shown: a.mapped && a.opacity === 255}; })");
     std::vector<GnomeWindow> found;
     for (const QJsonValue &v : parseJson(json).toArray()) {
         const QJsonObject o = v.toObject();
         if (!o.value("shown").toBool())
-            continue; // not placed and drawn yet
+            continue; // not placed and faded in yet
         GnomeWindow w;
         w.title = o.value("title").toString().toStdString();
         w.rect = {o.value("x").toInt(), o.value("y").toInt(), o.value("w").toInt(), o.value("h").toInt()};
@@ -370,6 +370,14 @@ void GnomeSession::moveTo(double x, double y)
     text.precision(10);
     text << "move " << x << " " << y;
     d->command(text.str());
+    // Mutter moves the pointer on a thread of its own: wait until the shell
+    // has it there, so that a press cannot overtake the motion.
+    std::ostringstream there;
+    there << "global.get_pointer()[0] === " << static_cast<int>(x) << " && global.get_pointer()[1] === "
+          << static_cast<int>(y);
+    if (!waitUntil([&] { return d->eval(there.str()) == "true"; }, 10s, 10ms))
+        throw Error("the pointer does not arrive at " + text.str().substr(5) + ": it is at " +
+                    d->eval("global.get_pointer().slice(0, 2)"));
 }
 
 void GnomeSession::press(int button) { d->command("press " + std::to_string(button)); }
