@@ -45,7 +45,13 @@ GnomeWindow waitSurface(const GnomeSession &session, const Program &app)
                     surface = w;
             return surface.fullscreen;
         }, 30s, 50ms))
-        throw Error("no full-screen window titled Скарвел:" + windowList(session) + "\n" + app.output());
+        throw Error("no full-screen window titled Скарвел:" + windowList(session) + "\nthe shell's dialog: " +
+                    [&] {
+                        std::string all;
+                        for (const std::string &t : session.openDialogTexts())
+                            all += "\"" + t + "\" ";
+                        return all;
+                    }() + "\n" + app.output());
     return surface;
 }
 
@@ -112,15 +118,25 @@ bool sameBelowTopBar(const GnomeSession &session, const Image &expected, std::st
     return !difference;
 }
 
+// The window with this title once its client area shows khaki at (10, 10):
+// placed and drawn (the shell may still move a window it has just shown).
+GnomeWindow drawnWindow(GnomeSession &session, const std::string &title)
+{
+    GnomeWindow w;
+    if (!waitUntil([&] {
+            w = session.findWindow(title);
+            const Point inside = client(session, w, {10, 10});
+            return session.grab().pixel(inside.x, inside.y) == khaki && session.findWindow(title).rect == w.rect;
+        }))
+        throw Error("the window \"" + title + "\" is not on top, drawn:" + windowList(session));
+    return w;
+}
+
 // A right click; the options window once it is drawn above the surface.
 GnomeWindow openOptions(GnomeSession &session, Point where)
 {
     session.click(where, RightButton);
-    const GnomeWindow options = session.findWindow(optionsTitle);
-    const Point inside = client(session, options, {10, 10});
-    if (!waitUntil([&] { return session.grab().pixel(inside.x, inside.y) == khaki; }))
-        throw Error("the options window is not on top, drawn");
-    return options;
+    return drawnWindow(session, optionsTitle);
 }
 
 void closeOptions(GnomeSession &session, const GnomeWindow &options)
@@ -151,14 +167,11 @@ void leave(GnomeSession &session, Program &app, const GnomeWindow &surface)
     ASSERT_TRUE(question) << windowList(session) << "\n" << app.output();
     ASSERT_TRUE(focused(session, *question)) << "the question does not have the keyboard:" << windowList(session);
     session.key("Return");
-    const GnomeWindow about = session.findWindow(aboutTitle);
-    const Point inside = client(session, about, {10, 10});
-    ASSERT_TRUE(waitUntil([&] { return session.grab().pixel(inside.x, inside.y) == khaki; }))
-        << "the About window is not on top, drawn: " << about;
+    const GnomeWindow about = drawnWindow(session, aboutTitle);
     session.click(client(session, about, about::exitButton));
     EXPECT_EQ(app.waitExit(), 0) << app.output();
     // The shell lets closed windows fade out.
-    EXPECT_TRUE(waitUntil([&] { return session.windows().empty(); }, 10s, 50ms)) << windowList(session);
+    EXPECT_TRUE(session.waitNoWindows()) << windowList(session);
 }
 
 // The frozen desktop, pixel for pixel, still so after the wallpaper changed;
@@ -297,7 +310,7 @@ TEST(GnomeRoad, OptionsPencilSprayLineAndASave)
         session.key("Return");
         waitUntil([&] { return std::filesystem::exists(saved); }, 2s);
     }
-    ASSERT_TRUE(std::filesystem::exists(saved)) << app.output();
+    ASSERT_TRUE(std::filesystem::exists(saved)) << app.output() << windowList(session);
     ASSERT_TRUE(session.waitWindowGone(saveDialogTitle));
     closeOptions(session, options);
 
@@ -328,17 +341,20 @@ bool asks(const GnomeSession &session)
     return false;
 }
 
-// The picture of a window's frame (the harness may read the screen only
-// while the portal's answer is "yes": it is stored for the moment).
+// The picture of a window's client area, below Qt's title bar (whose look
+// follows the focus). The harness may read the screen only while the
+// portal's answer is "yes": it is stored for the moment.
 Image pictureOf(GnomeSession &session, const GnomeWindow &w, const std::string &storedAnswer)
 {
     session.setPermission("yes");
     const Image screen = session.grab();
     session.setPermission(storedAnswer);
-    Image picture({0, 0, w.rect.width, w.rect.height});
-    for (int y = 0; y < w.rect.height; ++y)
-        for (int x = 0; x < w.rect.width; ++x)
-            picture.setPixel(x, y, screen.pixel(w.rect.x + x, w.rect.y + y));
+    const Point origin = client(session, w, {0, 0});
+    const Rect area{0, 0, w.rect.right() - origin.x, w.rect.bottom() - origin.y};
+    Image picture(area);
+    for (int y = 0; y < area.height; ++y)
+        for (int x = 0; x < area.width; ++x)
+            picture.setPixel(x, y, screen.pixel(origin.x + x, origin.y + y));
     return picture;
 }
 
@@ -347,18 +363,22 @@ Image pictureOf(GnomeSession &session, const GnomeWindow &w, const std::string &
 // GNOME asks the person before the first screenshot, and remembers the
 // answer. Allow: the frozen desktop. Deny: an error box that explains, and
 // the program goes on; the next start gets the stored refusal at once and
-// the same box, without a question.
-TEST(GnomePortalQuestion, AllowShowsTheDesktopDenyExplainsItselfAndIsRemembered)
+// the same box, without a question, until the README's command allows
+// screenshots again.
+TEST(GnomePortalQuestion, AllowShowsTheDesktopDenyExplainsItselfIsRememberedAndTheReadmeUndoesIt)
 {
     GnomeOptions options;
     options.grant = false;
     GnomeSession session(options);
     const auto before = picturesAndHome(session);
     {
+        SCOPED_TRACE("Allow");
         Program app(session, SKARVEL_PATH);
         ASSERT_TRUE(waitUntil([&] { return asks(session); }, 30s, 50ms)) << windowList(session) << app.output();
         // The focus starts on Deny.
+        ASSERT_TRUE(waitUntil([&] { return session.shellFocusLabel() == "Deny"; })) << session.shellFocusLabel();
         session.key("Tab");
+        ASSERT_TRUE(waitUntil([&] { return session.shellFocusLabel() == "Allow"; })) << session.shellFocusLabel();
         session.key("Return");
         const GnomeWindow surface = waitSurface(session, app);
         // The answer is stored now, for the harness's reads too.
@@ -374,10 +394,13 @@ TEST(GnomePortalQuestion, AllowShowsTheDesktopDenyExplainsItselfAndIsRemembered)
     {
         Program app(session, SKARVEL_PATH);
         ASSERT_TRUE(waitUntil([&] { return asks(session); }, 30s, 50ms)) << windowList(session) << app.output();
+        ASSERT_TRUE(waitUntil([&] { return session.shellFocusLabel() == "Deny"; })) << session.shellFocusLabel();
         session.key("Return");
         waitSurface(session, app);
         const std::optional<GnomeWindow> box = boxTitled(session, surfaceTitle);
         ASSERT_TRUE(box) << "no error box:" << windowList(session) << "\n" << app.output();
+        // The box has the keyboard, as a new dialog does.
+        ASSERT_TRUE(focused(session, *box)) << windowList(session);
         firstBox = pictureOf(session, *box, "no");
         EXPECT_TRUE(app.running()) << app.output();
     }
@@ -387,8 +410,28 @@ TEST(GnomePortalQuestion, AllowShowsTheDesktopDenyExplainsItselfAndIsRemembered)
         const std::optional<GnomeWindow> box = boxTitled(session, surfaceTitle, [&] { asked = asked || asks(session); });
         ASSERT_TRUE(box) << "no error box:" << windowList(session) << "\n" << app.output();
         EXPECT_FALSE(asked) << "the stored refusal was asked again";
-        EXPECT_EQ(pictureOf(session, *box, "no"), firstBox) << "not the same error box";
+        ASSERT_TRUE(focused(session, *box)) << windowList(session);
+        const Image secondBox = pictureOf(session, *box, "no");
+        EXPECT_EQ(secondBox, firstBox) << "not the same error box";
         EXPECT_TRUE(app.running()) << app.output();
     }
     EXPECT_EQ(newFiles(before, picturesAndHome(session)), "") << "a file is left behind";
+
+    // The README's command allows screenshots again: the next start shows
+    // the desktop without a question.
+    const std::string readme = readFile(SKARVEL_SOURCE_DIR "/README.md");
+    const std::size_t at = readme.find("gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore");
+    ASSERT_NE(at, std::string::npos) << "the README gives no command that allows screenshots again";
+    const std::string command = readme.substr(at, readme.find('\n', at) - at);
+    ASSERT_NE(command.find("SetPermission"), std::string::npos) << command;
+    std::string output;
+    ASSERT_EQ(session.runCommand(command, &output), 0) << command << "\n" << output;
+    SCOPED_TRACE("allowed again");
+    const Image desktop = session.grab();
+    Program app(session, SKARVEL_PATH);
+    const GnomeWindow surface = waitSurface(session, app);
+    std::string why;
+    EXPECT_TRUE(waitUntil([&] { return sameBelowTopBar(session, desktop, &why); })) << why << "\n" << app.output();
+    // No error box: the surface has the keyboard, and the way out is open.
+    leave(session, app, surface);
 }

@@ -197,6 +197,10 @@ GnomeSession::GnomeSession(const GnomeOptions &options) : d(std::make_unique<Imp
     d->startPipewire();
     d->startInput(SKARVEL_GNOME_INPUT_PATH, d->clientEnvironment());
     d->closeOverview();
+    // The seat offers clients a pointer only once the remote desktop's
+    // pointer has moved: a program started before that would bind its
+    // pointer at the first motion, and lose the button that follows it.
+    moveTo(deviceRect().center());
     d->startPortal();
     if (options.grant)
         setPermission("yes");
@@ -364,6 +368,18 @@ std::vector<std::string> GnomeSession::openDialogTexts() const
     return texts;
 }
 
+std::string GnomeSession::shellFocusLabel() const
+{
+    return parseJson(d->eval("(() => { const f = global.stage.key_focus; return f && f.label ? f.label : ''; })()"))
+        .toString()
+        .toStdString();
+}
+
+bool GnomeSession::waitNoWindows(Milliseconds timeout) const
+{
+    return waitUntil([&] { return d->eval("global.get_window_actors().length") == "0"; }, timeout, 50ms);
+}
+
 void GnomeSession::moveTo(double x, double y)
 {
     std::ostringstream text;
@@ -380,7 +396,24 @@ void GnomeSession::moveTo(double x, double y)
                     d->eval("global.get_pointer().slice(0, 2)"));
 }
 
-void GnomeSession::press(int button) { d->command("press " + std::to_string(button)); }
+void GnomeSession::press(int button)
+{
+    // The shell gives a button to the window its last picture had under the
+    // pointer: a window just shown, or just gone, may not have been drawn
+    // there yet. Wait until what the shell picks there is the topmost window
+    // (or the desktop) there.
+    const std::string picked =
+        "(() => { const [x, y] = global.get_pointer(); "
+        "let a = global.stage.get_actor_at_pos(imports.gi.Clutter.PickMode.REACTIVE, x, y); "
+        "while (a && !(a instanceof Meta.WindowActor)) a = a.get_parent(); "
+        "const top = global.get_window_actors().filter(w => { const r = w.meta_window.get_frame_rect(); "
+        "return w.mapped && w.opacity === 255 && x >= r.x && y >= r.y && x < r.x + r.width && "
+        "y < r.y + r.height; }).pop(); "
+        "return (a || null) === (top || null); })()";
+    if (!waitUntil([&] { return d->eval(picked) == "true"; }, 10s, 20ms))
+        throw Error("the shell does not pick the window under the pointer");
+    d->command("press " + std::to_string(button));
+}
 void GnomeSession::release(int button) { d->command("release " + std::to_string(button)); }
 
 void GnomeSession::click(Point p, int button)
@@ -416,6 +449,15 @@ void GnomeSession::activate(const std::string &title)
 {
     d->eval("global.get_window_actors().map(a => a.meta_window).filter(w => w.title === " + jsString(title) +
             ").forEach(w => w.activate(global.get_current_time()))");
+}
+
+int GnomeSession::runCommand(const std::string &line, std::string *output) const
+{
+    int status = 0;
+    const std::string out = d->run("sh", {"-c", line}, &status, 20s);
+    if (output)
+        *output = out;
+    return status;
 }
 
 void GnomeSession::setPermission(const std::string &answer) { d->command("permission " + answer); }

@@ -105,6 +105,11 @@ public:
     // The texts of the shell's open (fully shown) modal dialog, such as the
     // portal's question; empty when none is open.
     std::vector<std::string> openDialogTexts() const;
+    // The label of the shell's control with the keyboard focus (a dialog's
+    // button), or "".
+    std::string shellFocusLabel() const;
+    // True once the shell has no window left, fading ones included.
+    bool waitNoWindows(Milliseconds timeout = defaultTimeout) const;
 
     // Input through mutter's remote desktop.
     void moveTo(double x, double y);
@@ -115,6 +120,10 @@ public:
     void drag(Point from, Point to, int steps = 10, int button = LeftButton);
     void key(const std::string &name, unsigned modifiers = NoModifier);
     void typeText(const std::string &utf8);
+
+    // A command line (sh -c) run as in a terminal of the session; its exit
+    // status, and its output through *output.
+    int runCommand(const std::string &line, std::string *output = nullptr) const;
 
     // The portal's stored answer for programs without an application id:
     // "yes", "no", or "forget" (none: the next request asks).
