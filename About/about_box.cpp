@@ -9,11 +9,13 @@
 
 #include "About/about_controls.h"
 #include "About/jpeg_decoder.h"
+#include "About/link_highlight.h"
 #include "shell/guard.h"
 #include "SkarvelKod/skarvel_kod.h"
 #include "canvas/errors.h"
 #include "platform/platform.h"
 #include "platform/window_placement.h"
+#include "shell/look.h"
 #include "shell/speed_button.h"
 
 TAboutBox *AboutBox = nullptr;
@@ -23,17 +25,6 @@ namespace {
 // The addresses behind the two link lines.
 constexpr char mailAddress[] = "skarvel@example.org";
 constexpr char webAddress[] = "http://www.example.org";
-
-// The window's fonts: 8 pt at 96 dots per inch.
-QFont layoutFont(const char *family)
-{
-    QFont font(QString::fromUtf8(family));
-    font.setPixelSize(11);
-    font.setWeight(QFont::Normal);
-    font.setItalic(false);
-    font.setUnderline(false);
-    return font;
-}
 
 // Every control gets its name (shown by the tests and accessibility tools)
 // and its place in the parent's client area.
@@ -51,19 +42,12 @@ about::Label *label(QWidget *parent, const char *name, int left, int top, int wi
                     ColorRef colour, bool wordWrap = false)
 {
     auto *label = placed(new about::Label(parent), name, left, top, width, height);
-    label->setFont(layoutFont("Tahoma"));
+    label->setFont(shell::designFont("Tahoma", 11));
     label->SetFontColor(colour);
     label->SetWordWrap(wordWrap);
     label->SetCaption(QString::fromUtf8(text));
     label->SetAutoSize(true);
     return label;
-}
-
-void setTextColour(QWidget *control, ColorRef colour)
-{
-    QPalette colours = control->palette();
-    colours.setColor(QPalette::WindowText, about::toQColor(colour));
-    control->setPalette(colours);
 }
 
 QImage toQImage(const about::RgbImage &rgb)
@@ -111,7 +95,7 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent), links_(std::make_unique<L
     colours.setColor(QPalette::WindowText, about::toQColor(clBlack));
     setPalette(colours);
     setAutoFillBackground(true);
-    setFont(layoutFont("MS Sans Serif"));
+    setFont(shell::designFont("MS Sans Serif", 11));
     // No keyboard interface: nothing here takes the focus.
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
@@ -124,15 +108,14 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent), links_(std::make_unique<L
     const auto neutral = [this](TShiftState s, int x, int y) { Panel1MouseMove(s, x, y); };
     SpeedButton1 = placed(new TSpeedButton(this), "SpeedButton1", 16, 184, 265, 28);
     SpeedButton1->SetCaption(QStringLiteral("Выход"));
-    SpeedButton1->setFont(layoutFont("MS Sans Serif"));
-    setTextColour(SpeedButton1, clBlue);
+    shell::setLook(SpeedButton1, shell::designFont("MS Sans Serif", 11), clBlue);
     shell::bindGuarded(SpeedButton1->OnMouseMove, neutral);
     shell::bindGuarded(SpeedButton1->OnClick, [this] { SpeedButton1Click(); });
     Panel1 = placed(new about::Panel(this), "Panel1", 8, 8, 281, 169);
-    setTextColour(Panel1, clBlack);
+    shell::setTextColour(Panel1, clBlack);
     shell::bindGuarded(Panel1->OnMouseMove, neutral);
     ProgramIcon = placed(new about::Picture(Panel1), "ProgramIcon", 8, 8, 73, 97);
-    setTextColour(ProgramIcon, clBlack);
+    shell::setTextColour(ProgramIcon, clBlack);
     shell::bindGuarded(ProgramIcon->OnMouseMove, neutral);
     ProductName = label(Panel1, "ProductName", 88, 8, 127, 13, "Скарвел", clBlack);
     shell::bindGuarded(ProductName->OnMouseMove, neutral);
@@ -149,7 +132,7 @@ TAboutBox::TAboutBox(QWidget *parent) : TForm(parent), links_(std::make_unique<L
     shell::bindGuarded(Label3->OnMouseMove, [this](TShiftState s, int x, int y) { Label3MouseMove(s, x, y); });
     shell::bindGuarded(Label3->OnClick, [this] { Label3Click(); });
     Bevel1 = placed(new about::Bevel(Panel1), "Bevel1", 8, 144, 257, 9);
-    setTextColour(Bevel1, clBlack);
+    shell::setTextColour(Bevel1, clBlack);
     Label4 = label(Panel1, "Label4", 8, 150, 152, 13, "Дата компиляции: 12.06.2003", clBlack);
     shell::bindGuarded(Label4->OnMouseMove, neutral);
 

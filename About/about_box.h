@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMargins>
 
 #include <memory>
 
-#include "About/link_highlight.h"
 #include "shell/events.h"
 #include "shell/tform.h"
 

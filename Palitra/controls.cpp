@@ -38,7 +38,12 @@ void TShape::paintEvent(QPaintEvent *)
 
 // --- TScrollBar --------------------------------------------------------------------
 
-TScrollBar::TScrollBar(Qt::Orientation orientation, QWidget *parent) : QScrollBar(orientation, parent) {}
+TScrollBar::TScrollBar(Qt::Orientation orientation, QWidget *parent) : QScrollBar(orientation, parent)
+{
+    setSingleStep(1);
+    setPageStep(1);
+    setFocusPolicy(Qt::StrongFocus);
+}
 
 void TScrollBar::keyPressEvent(QKeyEvent *event)
 {
@@ -60,21 +65,37 @@ void TScrollBar::keyPressEvent(QKeyEvent *event)
 
 // --- TRadioButton ------------------------------------------------------------------
 
-TRadioButton::TRadioButton(QWidget *parent) : QRadioButton(parent) {}
+TRadioButton::TRadioButton(QWidget *parent) : QRadioButton(parent)
+{
+    setFocusPolicy(Qt::ClickFocus);
+    connect(this, &QAbstractButton::toggled, this,
+            [this](bool checked) { setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus); });
+}
 
 void TRadioButton::keyPressEvent(QKeyEvent *event)
 {
-    int direction = 0;
-    switch (event->key()) {
-    case Qt::Key_Right:
-    case Qt::Key_Down: direction = 1; break;
-    case Qt::Key_Left:
-    case Qt::Key_Up: direction = -1; break;
-    default: QRadioButton::keyPressEvent(event); return;
+    const bool forward = event->key() == Qt::Key_Right || event->key() == Qt::Key_Down;
+    if (!forward && event->key() != Qt::Key_Left && event->key() != Qt::Key_Up) {
+        QRadioButton::keyPressEvent(event);
+        return;
     }
     event->accept();
-    if (OnArrowKey)
-        OnArrowKey(this, direction);
+    // The group's controls that take the focus at all, tab stops or not, in
+    // the focus chain's order; a compound control counts once, as its proxy.
+    QWidget *group = parentWidget();
+    QList<QWidget *> controls;
+    for (QWidget *w = window()->nextInFocusChain(); w != window(); w = w->nextInFocusChain())
+        if (group->isAncestorOf(w) && w->focusPolicy() != Qt::NoFocus && !w->focusProxy())
+            controls.append(w);
+    const qsizetype n = controls.size();
+    const qsizetype at = controls.indexOf(this);
+    for (qsizetype step = 1; step < n; ++step) {
+        QWidget *next = controls[((at + (forward ? step : -step)) % n + n) % n];
+        if (next->isEnabled() && next->isVisible()) {
+            next->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return;
+        }
+    }
 }
 
 void TRadioButton::focusInEvent(QFocusEvent *event)

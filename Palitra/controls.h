@@ -6,8 +6,6 @@
 #include <QScrollBar>
 #include <QWidget>
 
-#include <functional>
-
 #include "canvas/color_ref.h"
 #include "platform/qt_color.h"
 
@@ -31,9 +29,10 @@ private:
     ColorRef penColor_ = clBlack;
 };
 
-// A scroll bar whose arrow keys follow the platform's standard bar: Up and
-// Left step towards the minimum, Down and Right towards the maximum, whatever
-// the orientation.
+// A scroll bar that takes the keyboard focus and moves one unit at every
+// step: arrows, arrow keys, trough clicks and pages. Its arrow keys follow the
+// platform's standard bar: Up and Left step towards the minimum, Down and
+// Right towards the maximum, whatever the orientation.
 class TScrollBar : public QScrollBar {
     Q_OBJECT
 public:
@@ -43,15 +42,16 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 };
 
-// A radio button of a group box. The arrow keys hand the focus on through
-// OnArrowKey (+1 for Right and Down, -1 for Left and Up); a button that
-// receives the focus from the keyboard while unchecked becomes checked.
+// A radio button of a group box. The checked button is the group's only tab
+// stop (the others take the focus on a click only). Right and Down move the
+// focus to the next control of the group box in Qt's focus chain, Left and Up
+// to the previous one, wrapping round within the group box and skipping what
+// is disabled; a button that receives the focus from the keyboard while
+// unchecked becomes checked.
 class TRadioButton : public QRadioButton {
     Q_OBJECT
 public:
     explicit TRadioButton(QWidget *parent);
-
-    std::function<void(TRadioButton *, int)> OnArrowKey;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,11 +1,8 @@
 #include "Palitra/palitra.h"
 
-#include <QApplication>
-#include <QEvent>
 #include <QPixmap>
 #include <QWindow>
 
-#include <algorithm>
 #include <utility>
 
 #include "Palitra/hint_timing.h"
@@ -13,9 +10,11 @@
 #include "SkarvelKod/timage.h"
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
+#include "saving/bmp_writer.h"
 #include "saving/save_command.h"
 #include "shell/tapplication.h"
 #include "shell/guard.h"
+#include "shell/look.h"
 
 // The glyphs and arrows are built into the program as a Qt resource; a
 // resource in a static library has to be pulled in by name.
@@ -23,41 +22,11 @@ static void initPalitraResources() { Q_INIT_RESOURCE(palitra); }
 
 TfrmPalitra *frmPalitra = nullptr;
 
+using shell::designFont;
+using shell::fitCaption;
+using shell::setLook;
+
 namespace {
-
-// The window's fonts, sized in pixels at 96 dpi.
-QFont fontOf(const char *family, int pixelSize, bool bold = false)
-{
-    QFont font{QString::fromUtf8(family)};
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
-
-// The fonts are narrower than what fontconfig substitutes for them; a
-// caption that would not fit its designed width is condensed until it does.
-void fitCaption(QWidget *widget, const QString &text, int width)
-{
-    QFont font = widget->font();
-    const int advance = QFontMetrics(font).horizontalAdvance(text);
-    if (advance <= width || advance <= 0)
-        return;
-    font.setStretch(std::max(50, 100 * width / advance));
-    widget->setFont(font);
-}
-
-// A control's font and text colour; a disabled control keeps the platform's
-// greyed text.
-void setLook(QWidget *widget, const QFont &font, ColorRef colour)
-{
-    widget->setFont(font);
-    QPalette palette = widget->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, toQColor(colour));
-        palette.setColor(group, QPalette::Text, toQColor(colour));
-    }
-    widget->setPalette(palette);
-}
 
 // Every control gets its name (shown by the tests and accessibility tools)
 // and its place in the parent's client area; one with a hint of its own
@@ -78,7 +47,7 @@ TSpeedButton *speedButton(QWidget *parent, const char *name, const QRect &geomet
 {
     auto *button = placed(new TSpeedButton(parent), name, geometry);
     button->SetCaption(caption);
-    setLook(button, fontOf("MS Sans Serif", 11), clBlue);
+    setLook(button, designFont("MS Sans Serif", 11), clBlue);
     fitCaption(button, caption, geometry.width() - 4);
     return button;
 }
@@ -94,15 +63,11 @@ QLabel *label(QWidget *parent, const char *name, const QRect &geometry, const QS
     return label;
 }
 
-// A colour slider, 0 to 255; every step is one unit: arrows, arrow keys,
-// trough clicks and pages. Its hint shows the value once it has moved.
+// A colour slider, 0 to 255. Its hint shows the value once it has moved.
 TScrollBar *slider(QWidget *parent, const char *name, const QRect &geometry)
 {
     auto *bar = placed(new TScrollBar(Qt::Vertical, parent), name, geometry, "");
-    bar->setRange(0, 255);
-    bar->setSingleStep(1);
-    bar->setPageStep(1);
-    bar->setFocusPolicy(Qt::StrongFocus);
+    bar->setMaximum(255);
     return bar;
 }
 
@@ -127,7 +92,8 @@ TSpinEdit *spinEdit(QWidget *parent, const char *name, const QRect &geometry, in
 
 } // namespace
 
-TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make_unique<TSaveDialog>())
+TfrmPalitra::TfrmPalitra(QWidget *parent)
+    : TForm(parent), saveDialog_(std::make_unique<TSaveDialog>()), savedPicture_(std::make_unique<bmp::DibDescription>())
 {
     initPalitraResources();
 
@@ -145,7 +111,7 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
     palette.setColor(QPalette::Window, toQColor(clWindowKhaki));
     setPalette(palette);
     setAutoFillBackground(true);
-    setFont(fontOf("MS Sans Serif", 11));
+    setFont(designFont("MS Sans Serif", 11));
     // Hints show while any window of the program is active, not only this one.
     setAttribute(Qt::WA_AlwaysShowToolTips);
 
@@ -159,7 +125,7 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
     shell::bindGuarded(SpeedButton1->OnClick, [this] { SpeedButton1Click(); });
     sColor = placed(new TShape(this), "sColor", {120, 16, 73, 81}, "Цвет");
     sColor->SetBrushColor(clBlack);
-    const QFont letterFont = fontOf("Arial", 12, true);
+    const QFont letterFont = designFont("Arial", 12, true);
     Label1 = label(this, "Label1", {24, 0, 8, 15}, QStringLiteral("R"), letterFont, clRed);
     Label2 = label(this, "Label2", {56, 0, 8, 15}, QStringLiteral("G"), letterFont, clGreen);
     Label3 = label(this, "Label3", {88, 0, 8, 15}, QStringLiteral("B"), letterFont, clBlue);
@@ -176,8 +142,8 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
 
     GroupBox1 = placed(new QGroupBox(QStringLiteral("Элементы рисования"), this), "GroupBox1", {16, 120, 177, 145});
     GroupBox1->setFocusPolicy(Qt::NoFocus);
-    setLook(GroupBox1, fontOf("MS Sans Serif", 11), clBlack);
-    const QFont fieldLabelFont = fontOf("Tahoma", 11);
+    setLook(GroupBox1, designFont("MS Sans Serif", 11), clBlack);
+    const QFont fieldLabelFont = designFont("Tahoma", 11);
     Label4 = label(GroupBox1, "Label4", {8, 96, 95, 13}, QStringLiteral("Толщина стержня:"), fieldLabelFont, clBlack);
     Label5 = label(GroupBox1, "Label5", {8, 120, 40, 13}, QStringLiteral("Радиус:"), fieldLabelFont, clBlack);
     im1 = glyph(GroupBox1, "im1", {32, 24, 32, 32}, ":/palitra/pencil.bmp", "Карандаш");
@@ -192,79 +158,29 @@ TfrmPalitra::TfrmPalitra(QWidget *parent) : TForm(parent), saveDialog_(std::make
     rb1->setChecked(true);
     const std::pair<TRadioButton *, void (TfrmPalitra::*)()> radios[] = {
         {rb1, &TfrmPalitra::rb1Click}, {rb2, &TfrmPalitra::rb2Click}, {rb3, &TfrmPalitra::rb3Click}};
-    for (const auto &[radio, click] : radios) {
-        // The checked radio button is the group's only tab stop; the others
-        // can still be clicked.
-        radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-        shell::connectGuarded(radio, &QAbstractButton::toggled, this, [this, radio, click](bool checked) {
-            radio->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
+    for (const auto &[radio, click] : radios)
+        shell::connectGuarded(radio, &QAbstractButton::toggled, this, [this, click](bool checked) {
             if (checked)
                 (this->*click)();
         });
-        shell::bindGuarded(radio->OnArrowKey, [this](TRadioButton *from, int direction) { moveFocusInGroup(from, direction); });
-    }
 
-    // Qt's own focus chain in the tab order, for whatever walks it.
-    const QList<QWidget *> order = {R, G, B, tl, tl2, rb1, rb2, rb3};
-    for (qsizetype i = 1; i < order.size(); ++i)
-        QWidget::setTabOrder(order[i - 1], order[i]);
+    // Qt's focus chain does the rest: Tab and Shift+Tab walk this list round,
+    // stopping only where a control takes the focus now (see TRadioButton),
+    // and the first activation focuses the first of them.
+    tabOrder_ = {R, G, B, tl, tl2, rb1, rb2, rb3};
+    for (qsizetype i = 1; i < tabOrder_.size(); ++i)
+        QWidget::setTabOrder(tabOrder_[i - 1], tabOrder_[i]);
 }
 
 TfrmPalitra::~TfrmPalitra() = default;
 
-QList<QWidget *> TfrmPalitra::groupOrder() const { return {tl, tl2, rb1, rb2, rb3}; }
-
 QList<QWidget *> TfrmPalitra::TabOrder() const
 {
-    QList<QWidget *> order;
-    for (QWidget *control : {R, G, B})
-        if (control->isEnabled())
-            order.append(control);
-    if (!GroupBox1->isEnabled())
-        return order;
-    for (QWidget *control : groupOrder()) {
-        const auto *radio = qobject_cast<const TRadioButton *>(control);
-        if (control->isEnabled() && (!radio || radio->isChecked()))
-            order.append(control);
-    }
-    return order;
-}
-
-bool TfrmPalitra::focusNextPrevChild(bool next)
-{
-    const QList<QWidget *> order = TabOrder();
-    if (order.isEmpty())
-        return false;
-    QWidget *current = QApplication::focusWidget();
-    qsizetype at = -1;
-    for (qsizetype i = 0; i < order.size(); ++i)
-        if (current && (order[i] == current || order[i]->isAncestorOf(current)))
-            at = i;
-    qsizetype to;
-    if (at < 0)
-        to = next ? 0 : order.size() - 1;
-    else
-        to = (at + (next ? 1 : order.size() - 1)) % order.size();
-    order[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-    return true;
-}
-
-void TfrmPalitra::moveFocusInGroup(QWidget *from, int direction)
-{
-    // Every control of the group box in tab order, tab stop or not; the
-    // arrows skip only what is disabled.
-    const QList<QWidget *> group = groupOrder();
-    const qsizetype at = group.indexOf(from);
-    if (at < 0)
-        return;
-    for (qsizetype step = 1; step < group.size(); ++step) {
-        const qsizetype n = group.size();
-        QWidget *candidate = group[((at + direction * step) % n + n) % n];
-        if (candidate->isEnabled() && candidate->isVisible()) {
-            candidate->setFocus(direction > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-            return;
-        }
-    }
+    QList<QWidget *> stops;
+    for (QWidget *control : tabOrder_)
+        if ((control->focusPolicy() & Qt::TabFocus) && control->isEnabled())
+            stops.append(control);
+    return stops;
 }
 
 void TfrmPalitra::Show()
@@ -276,18 +192,6 @@ void TfrmPalitra::Show()
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     TForm::Show();
-}
-
-void TfrmPalitra::changeEvent(QEvent *event)
-{
-    // The first activation puts the focus on the first control of the tab
-    // order; afterwards the window gives it back to the control that had it.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !focusWidget()) {
-        const QList<QWidget *> order = TabOrder();
-        if (!order.isEmpty())
-            order.front()->setFocus(Qt::ActiveWindowFocusReason);
-    }
-    TForm::changeEvent(event);
 }
 
 // --- Handlers -----------------------------------------------------------------------
@@ -333,5 +237,5 @@ void TfrmPalitra::SpeedButton2Click()
     TBitmap none;
     // The dialog opens on the main window's monitor.
     SPD_Skarvel->Anchor = Application ? Application->MainForm() : nullptr;
-    saveCommand(Form1 ? Form1->Image1->Picture.Bitmap() : none, savedPicture_, *SPD_Skarvel);
+    saveCommand(Form1 ? Form1->Image1->Picture.Bitmap() : none, *savedPicture_, *SPD_Skarvel);
 }

@@ -4,8 +4,9 @@
 #include <QMouseEvent>
 #include <QScreen>
 
-#include "Palitra/palitra.h"
+#include "Palitra/palitra_controls.h"
 #include "canvas/errors.h"
+#include "canvas/memory_room.h"
 #include "canvas/tbitmap.h"
 #include "canvas/tcanvas.h"
 #include "platform/platform.h"
@@ -21,6 +22,11 @@ TStrokeState StrokeState;
 
 TForm1::TForm1(QWidget *parent) : TForm(parent)
 {
+    // The surface covers the screen, and the toolkit makes its window image,
+    // a whole frame, when it first shows: without room for that the program
+    // cannot start.
+    memory::requireRoomFor(platform::screenFrameBytes());
+
     // Borderless, no title-bar buttons, design size 121 x 89 (the window
     // covers the whole screen at run time).
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -101,33 +107,38 @@ void TForm1::Timer1Timer()
     // millisecond.
     Timer1->stop();
 
-    {
-        // The screen copy lives only until it has been drawn onto the
-        // picture; the whole-screen context only while it is read, and it is
-        // given back even when the reading fails.
-        TBitmap snapshotBitmap;
-        const QRect screen = platform::primaryScreenRect();
-        snapshotBitmap.SetWidth(screen.width());
-        snapshotBitmap.SetHeight(screen.height());
+    // Once the step is over, whether it copied the screen or failed, the
+    // reading goes, and its memory back to the system; the surface then shows
+    // the picture, or white where there is none.
+    struct ReadingRelease {
+        TImage *image;
+        ~ReadingRelease()
         {
-            const std::unique_ptr<platform::ScreenContext, void (*)(platform::ScreenContext *)> screenDC(
-                platform::GetDC(), [](platform::ScreenContext *dc) { platform::ReleaseDC(dc); });
-            platform::BitBlt(snapshotBitmap.Canvas(), 0, 0, snapshotBitmap.Width(), snapshotBitmap.Height(),
-                             screenDC.get(), 0, 0);
+            image->SetBackdrop(nullptr);
+            platform::forgetScreenReading();
+            platform::returnFreedMemory();
         }
-        // The reading is in the copy now: let it go before the picture is
-        // made, so that the step never holds more than two whole frames.
-        // Nothing is painted before the picture shows the same pixels.
-        Image1->SetBackdrop(nullptr);
-        platform::forgetScreenReading();
-        Image1->Canvas().Draw(0, 0, snapshotBitmap);
+    } release{Image1};
+
+    {
+        // The screen goes straight into the picture, converted strip by strip
+        // where its format differs: no whole copy of the screen in between,
+        // so the step holds the reading and the picture and nothing more.
+        // The whole-screen context lives only while it is read, and it is
+        // given back even when the reading fails.
+        const QRect screen = platform::primaryScreenRect();
+        TCanvas &picture = Image1->Canvas();
+        const std::unique_ptr<platform::ScreenContext, void (*)(platform::ScreenContext *)> screenDC(
+            platform::GetDC(), [](platform::ScreenContext *dc) { platform::ReleaseDC(dc); });
+        platform::BitBlt(picture, 0, 0, screen.width(), screen.height(), screenDC.get(), 0, 0);
     }
 
-    // The copy's memory goes back to the system.
-    platform::returnFreedMemory();
-
-    // A screen that could not be read leaves the picture white, and says so.
-    const QString failure = platform::takeScreenReadFailure();
+    // A screen that could not be read leaves the picture white, and says so;
+    // one that did not fit in memory is the out-of-resources error.
+    bool outOfMemory = false;
+    const QString failure = platform::takeScreenReadFailure(&outOfMemory);
+    if (outOfMemory)
+        throw EOutOfResources();
     if (!failure.isEmpty())
         throw Exception("The screen could not be read: " + failure.toStdString());
 }

@@ -5,8 +5,11 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
+#include "canvas/memory_room.h"
 #include "canvas/tcanvas.h"
 #include "platform/image_bridge.h"
 
@@ -22,7 +25,17 @@ TImage::TImage(QWidget *parent) : QWidget(parent)
 int TImage::DeviceWidth() const { return int(std::lround(width() * devicePixelRatioF())); }
 int TImage::DeviceHeight() const { return int(std::lround(height() * devicePixelRatioF())); }
 
-TCanvas &TImage::Canvas() { return Picture.CanvasFor(DeviceWidth(), DeviceHeight()); }
+TCanvas &TImage::Canvas()
+{
+    // The toolkit makes the window's image, a frame of the control's size,
+    // when the control first paints: a picture made before that leaves room
+    // for it too, so that neither starves the toolkit.
+    if (Picture.Empty() && !painted_) {
+        const std::uint64_t frame = std::uint64_t(std::max(DeviceWidth(), 0)) * std::uint64_t(std::max(DeviceHeight(), 0)) * 4;
+        memory::requireRoomFor(frame, frame);
+    }
+    return Picture.CanvasFor(DeviceWidth(), DeviceHeight());
+}
 
 void TImage::SetBackdrop(const QImage *backdrop)
 {
@@ -45,13 +58,17 @@ void TImage::pictureChanged(const Rect &area)
 
 void TImage::paintEvent(QPaintEvent *event)
 {
+    painted_ = true;
     QImage image;
     if (!Picture.Empty())
         image = platform::imageView(Picture.Bitmap());
     else if (backdrop_)
         image = *backdrop_;
-    if (image.isNull())
+    if (image.isNull()) {
+        // No picture yet (it could not be made) and no reading to show: white.
+        QPainter(this).fillRect(event->rect(), Qt::white);
         return;
+    }
     const qreal ratio = devicePixelRatioF();
     image.setDevicePixelRatio(ratio);
     QPainter painter(this);

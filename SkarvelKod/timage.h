@@ -44,4 +44,5 @@ protected:
 private:
     void pictureChanged(const Rect &area);
     const QImage *backdrop_ = nullptr;
+    bool painted_ = false; // the toolkit has made the window's image
 };

@@ -17,6 +17,7 @@
 #include "platform/font_warm_up.h"
 #include "platform/native_pointer.h"
 #include "platform/platform.h"
+#include "platform/portal_screenshot.h"
 #include "shell/tapplication.h"
 
 namespace app {
@@ -34,6 +35,8 @@ int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
 {
+    // The loop does not run while the screen read waits for the desktop.
+    platform::endIfWaitingForPortal();
     const char c = 1;
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
 }
@@ -90,6 +93,7 @@ int runProgram(int argc, char **argv)
         std::fprintf(stderr, "skarvel: %s.\n", why.toLocal8Bit().constData());
         return 1;
     }
+    platform::fitHeapToLimits();
     platform::FontWarmUp fonts;
     TApplication application(argc, argv);
     // The screen read may take a while (the desktop portal): it starts now

@@ -13,7 +13,8 @@
 // the peak extra memory a save takes, as bytes and as a multiple of one
 // converted copy of the picture (image_copies). A converted image kept from
 // the save before and no longer current counts as part of the save that
-// replaces it.
+// replaces it; stale_bytes_held is what the description still holds after
+// the change, before the save (the rows are let go at the change).
 //
 // The files go to SKARVEL_BENCH_DIR, or to the system's temporary folder.
 
@@ -133,12 +134,15 @@ void save(benchmark::State &state, bool change)
     bmp::DibDescription converted;
     bmp::saveToFile(bitmap, converted, path);
     std::size_t peakExtra = 0;
+    std::size_t staleHeld = 0;
     const int conversionsBefore = converted.conversions;
     int n = 0;
     for (auto _ : state) {
         if (change)
             bitmap.Canvas().SetPixel(n % width, 0, makeColorRef(std::uint8_t(n), 0, 0));
         ++n;
+        if (change)
+            staleHeld = std::max(staleHeld, converted.bits.capacity() + 4 * converted.colorTable.capacity());
         const bool stale = converted.changeCount != bitmap.ChangeCount();
         const std::size_t base = heapNow - (stale ? malloc_usable_size(converted.bits.data()) : 0);
         heapPeak = heapNow;
@@ -149,6 +153,7 @@ void save(benchmark::State &state, bool change)
     state.counters["conversions_per_save"] =
         double(converted.conversions - conversionsBefore) / double(std::max<std::int64_t>(1, state.iterations()));
     state.counters["peak_extra_bytes"] = double(peakExtra);
+    state.counters["stale_bytes_held"] = double(staleHeld);
     state.counters["image_copies"] = double(peakExtra) / double(std::size_t(width) * height * 4);
     std::remove(path.c_str());
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "memory_room.h"
 #include "pixel_rows.h"
 #include "tcanvas.h"
 
@@ -50,6 +51,8 @@ void TBitmap::reallocate(int width, int height)
             throw EOutOfResources();
     }
 
+    // A frame is made only where it leaves the toolkit its reserve.
+    memory::requireRoomFor(std::uint64_t(bytes));
     std::vector<std::uint8_t> pixels;
     try {
         pixels.resize(std::size_t(bytes));
@@ -79,7 +82,7 @@ void TBitmap::reallocate(int width, int height)
     height_ = height;
     stride_ = stride;
 
-    ++changes_;
+    Changing();
 }
 
 ColorRef TBitmap::Pixel(int x, int y) const
@@ -92,6 +95,24 @@ TCanvas &TBitmap::Canvas()
     if (!canvas_)
         canvas_ = std::make_unique<TCanvas>(*this);
     return *canvas_;
+}
+
+void TBitmap::Changing()
+{
+    ++changes_;
+    if (watchers_.empty())
+        return;
+    const auto watchers = std::move(watchers_);
+    watchers_.clear();
+    for (const auto &watcher : watchers)
+        if (const auto call = watcher.lock())
+            (*call)();
+}
+
+void TBitmap::WatchNextChange(std::weak_ptr<const std::function<void()>> watcher) const
+{
+    std::erase_if(watchers_, [](const auto &w) { return w.expired(); });
+    watchers_.push_back(std::move(watcher));
 }
 
 void TBitmap::Changed(const Rect &area)

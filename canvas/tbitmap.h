@@ -57,7 +57,12 @@ public:
     std::uint64_t ChangeCount() const { return changes_; }
 
     // The changing signal: sent before every drawing operation.
-    void Changing() { ++changes_; }
+    void Changing();
+
+    // Calls `watcher` once, at the next changing signal or resize, if it
+    // still exists then: whoever keeps something made from the pixels lets it
+    // go as soon as it is out of date. Watching changes nothing of the bitmap.
+    void WatchNextChange(std::weak_ptr<const std::function<void()>> watcher) const;
     // The change notification: sent after every drawing operation with the
     // rectangle it changed (empty when nothing changed); passed to OnChange.
     void Changed(const Rect &area);
@@ -73,4 +78,5 @@ private:
     std::vector<std::uint8_t> pixels_;
     std::unique_ptr<TCanvas> canvas_;
     std::uint64_t changes_ = 0;
+    mutable std::vector<std::weak_ptr<const std::function<void()>>> watchers_;
 };

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
 #include <utility>
 
 #ifdef SKARVEL_X11
@@ -20,6 +21,7 @@
 #include <X11/Xlib.h>
 #endif
 
+#include "canvas/memory_room.h"
 #include "canvas/tcanvas.h"
 #include "canvas/tbitmap.h"
 #include "platform/image_bridge.h"
@@ -54,6 +56,11 @@ QString &readFailure()
 {
     static QString why;
     return why;
+}
+bool &readOutOfMemory()
+{
+    static bool outOfMemory = false;
+    return outOfMemory;
 }
 
 // The part of the portal's picture of the whole desktop that shows the
@@ -193,11 +200,28 @@ bool readScreenBeforeMapping()
     if (installedHook<ScreenReadHook>()) {
         image = installedHook<ScreenReadHook>()();
     } else {
+        bool outOfMemory = false;
 #ifdef SKARVEL_X11
-        image = readRootThroughSharedMemory();
+        image = readRootThroughSharedMemory(&outOfMemory);
 #endif
-        if (image.isNull())
-            image = screen->grabWindow(0).toImage();
+        if (image.isNull() && !outOfMemory) {
+            // Through the connection the frame comes as one reply, which Qt
+            // turns into an image and that into a pixmap: three frames at
+            // once. A reply the connection has no memory for ends the
+            // connection, and the program with it, so the read is not tried
+            // without room for all of them.
+            const QSize all = screen->virtualSize() * screen->devicePixelRatio();
+            const std::uint64_t frame = std::uint64_t(std::max(all.width(), 0)) * std::uint64_t(std::max(all.height(), 0)) * 4;
+            if (memory::roomFor(3 * frame))
+                image = screen->grabWindow(0).toImage();
+            else
+                outOfMemory = true;
+        }
+        if (outOfMemory) {
+            readFailure() = QStringLiteral("not enough memory for the whole screen");
+            readOutOfMemory() = true;
+            return false;
+        }
     }
     if (image.isNull())
         return false;
@@ -208,7 +232,18 @@ bool readScreenBeforeMapping()
 
 const QImage &screenReading() { return reading(); }
 
-QString takeScreenReadFailure() { return std::exchange(readFailure(), QString()); }
+QString takeScreenReadFailure(bool *outOfMemory)
+{
+    if (outOfMemory)
+        *outOfMemory = std::exchange(readOutOfMemory(), false);
+    return std::exchange(readFailure(), QString());
+}
+
+std::uint64_t screenFrameBytes()
+{
+    const QRect screen = primaryScreenRect();
+    return std::uint64_t(std::max(screen.width(), 0)) * std::uint64_t(std::max(screen.height(), 0)) * 4;
+}
 
 void startScreenRead()
 {
@@ -224,6 +259,14 @@ void returnFreedMemory()
     // A freed frame below 32 MB goes back to glibc's heap, and glibc keeps it
     // unless asked: whole free pages go back to the system here.
     malloc_trim(0);
+#endif
+}
+
+void fitHeapToLimits()
+{
+#if defined(__GLIBC__)
+    if (memory::addressSpaceLeft())
+        mallopt(M_ARENA_MAX, 2);
 #endif
 }
 

@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -45,8 +46,12 @@ void setScreenReadHook(ScreenReadHook hook);
 const QImage &screenReading();
 // Why the last read failed (empty if it did not), handed over once. On
 // Wayland a read can fail in ways a person has to hear of: no portal, a
-// refusal, no answer.
-QString takeScreenReadFailure();
+// refusal, no answer. *outOfMemory tells whether it failed for want of memory
+// for the whole frame (the reading is then not taken at all).
+QString takeScreenReadFailure(bool *outOfMemory = nullptr);
+// The bytes of one whole frame of the primary display at 32 bits per pixel,
+// as a window covering it needs for its image.
+std::uint64_t screenFrameBytes();
 // Starts the reading early where it takes long (the desktop portal on
 // Wayland); readScreenBeforeMapping then collects it.
 void startScreenRead();
@@ -54,6 +59,11 @@ void startScreenRead();
 void forgetScreenReading();
 // Hands memory the program has freed (whole frames, say) back to the system.
 void returnFreedMemory();
+// Under an address-space limit, keeps the heap in at most two arenas: each
+// further arena the C library makes for a thread reserves 64 MB of address
+// space that the limit counts, though little of it is ever used. Call before
+// any thread starts.
+void fitHeapToLimits();
 
 // The whole-screen drawing context, held only around a block copy.
 struct ScreenContext;

@@ -14,6 +14,8 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
@@ -309,11 +311,39 @@ PortalScreenshot &programRequest()
     static auto *request = new PortalScreenshot();
     return *request;
 }
+
+std::atomic<bool> endRequested{false};
+std::atomic<bool> waitingForPortal{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set in a signal handler");
+
+[[noreturn]] void endNow()
+{
+#ifdef Q_OS_UNIX
+    ::_exit(0);
+#else
+    std::_Exit(0);
+#endif
+}
 } // namespace
 
 void startPortalScreenshot() { programRequest().start(); }
 
-PortalShot takePortalScreenshot() { return programRequest().take(); }
+PortalShot takePortalScreenshot()
+{
+    waitingForPortal = true;
+    if (endRequested)
+        endNow();
+    PortalShot shot = programRequest().take();
+    waitingForPortal = false;
+    return shot;
+}
+
+void endIfWaitingForPortal()
+{
+    endRequested = true;
+    if (waitingForPortal)
+        endNow();
+}
 
 } // namespace platform
 

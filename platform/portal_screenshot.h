@@ -59,4 +59,11 @@ private:
 void startPortalScreenshot();
 PortalShot takePortalScreenshot();
 
+// For the handler of a termination signal (safe in one). While the program
+// waits for the portal's answer, which may mean a person still reading the
+// desktop's question, nothing has been drawn yet and the event loop is not
+// running: the program then ends at once, with exit code 0, and so it does
+// when the wait begins after such a signal. Otherwise nothing happens here.
+void endIfWaitingForPortal();
+
 } // namespace platform

@@ -10,6 +10,9 @@
 
 #include <X11/Xlib.h>
 
+#include "canvas/memory_room.h"
+
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -62,7 +65,7 @@ void detachSegment(void *address) { shmdt(address); }
 
 } // namespace
 
-QImage readRootThroughSharedMemory()
+QImage readRootThroughSharedMemory(bool *outOfMemory)
 {
     auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t *c = x11 ? x11->connection() : nullptr;
@@ -93,6 +96,13 @@ QImage readRootThroughSharedMemory()
     if (bytes == 0)
         return {};
 
+    // The segment is a whole frame.
+    if (!memory::roomFor(bytes)) {
+        if (outOfMemory)
+            *outOfMemory = true;
+        return {};
+    }
+
     // A private segment: once the server has attached it, it is marked for
     // removal, so that it disappears with the last detach whatever happens.
     const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
@@ -100,6 +110,8 @@ QImage readRootThroughSharedMemory()
         return {};
     void *address = shmat(id, nullptr, 0);
     if (address == reinterpret_cast<void *>(-1)) {
+        if (errno == ENOMEM && outOfMemory)
+            *outOfMemory = true;
         shmctl(id, IPC_RMID, nullptr);
         return {};
     }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "canvas/errors.h"
+#include "canvas/memory_room.h"
 #include "canvas/pixel_format.h"
 #include "canvas/pixel_rows.h"
 #include "saving/byte_output.h"
@@ -262,6 +263,10 @@ bool convert(const TBitmap &bitmap, DibDescription &dib)
     dib.converted = false;
     std::vector<std::uint8_t>().swap(dib.bits);
     std::vector<std::uint32_t>().swap(dib.colorTable);
+    // The converted copy is a whole frame: made only where it leaves the
+    // toolkit its reserve (the save dialog has just been up; the error box
+    // comes next).
+    memory::requireRoomFor(imageSize);
     try {
         dib.bits.assign(std::size_t(imageSize), 0);
         if (plan.colors) {
@@ -292,6 +297,12 @@ bool convert(const TBitmap &bitmap, DibDescription &dib)
     dib.source = &bitmap;
     dib.changeCount = bitmap.ChangeCount();
     ++dib.conversions;
+    dib.atChange.release = std::make_shared<const std::function<void()>>([&dib] {
+        dib.converted = false;
+        std::vector<std::uint8_t>().swap(dib.bits);
+        std::vector<std::uint32_t>().swap(dib.colorTable);
+    });
+    bitmap.WatchNextChange(dib.atChange.release);
     return true;
 }
 

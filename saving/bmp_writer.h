@@ -12,6 +12,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "canvas/tbitmap.h"
@@ -36,11 +38,21 @@ struct BitmapInfoHeader {
     std::uint32_t biClrImportant = 0;
 };
 
+// Lets the converted rows go at the bitmap's next change (a converted 4K
+// picture holds over 30 MB). A copy of a description starts without it.
+struct ReleaseAtChange {
+    ReleaseAtChange() = default;
+    ReleaseAtChange(const ReleaseAtChange &) {}
+    ReleaseAtChange &operator=(const ReleaseAtChange &) { return *this; }
+    std::shared_ptr<const std::function<void()>> release;
+};
+
 // The device-independent form of one picture bitmap, kept by whoever saves
 // it from one save to the next. The rows stand for the bitmap `source` as it
-// was at its change count `changeCount`; once the bitmap has changed they
-// are converted again, and the stored header is reused with colours used and
-// important set to 0 (all of it is dropped when the size changed).
+// was at its change count `changeCount`; the bitmap's next drawing operation
+// lets them go, and the next save converts again, reusing the stored header
+// with colours used and important set to 0 (all of it is dropped when the
+// size changed).
 struct DibDescription {
     BitmapInfoHeader header;
     std::uint32_t masks[3] = {0, 0, 0}; // red, green, blue; only above 8 bits
@@ -50,6 +62,7 @@ struct DibDescription {
     std::vector<std::uint32_t> colorTable; // entries 0x00RRGGBB (RGBQUAD order in memory)
     std::vector<std::uint8_t> bits;        // pixel rows, bottom row first, BMP stride
     int conversions = 0;                   // how many times it was converted (for tests and benchmarks)
+    ReleaseAtChange atChange;
 };
 
 inline constexpr std::uint32_t BI_RGB = 0;

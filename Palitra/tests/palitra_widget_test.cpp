@@ -124,6 +124,13 @@ private slots:
         QCOMPARE(frmPalitra->im2->toolTip(), QStringLiteral("Распылитель"));
     }
 
+    // Before anything else has shown the window.
+    void theFirstActivationFocusesTheFirstSlider()
+    {
+        showAndFocus();
+        QTRY_COMPARE(focused(), frmPalitra->R);
+    }
+
     void aNonPrimaryPressOnTheSurfaceShowsTheWindow()
     {
         Form1->FormMouseDown(mbLeft, {}, 10, 10);

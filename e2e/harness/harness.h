@@ -446,6 +446,9 @@ public:
     // program has exited.
     long residentMemoryKiB() const;
     long peakMemoryKiB() const;
+    // VmPeak: the most address space it has had mapped, which is what an
+    // address-space limit (prlimit --as) counts.
+    long peakAddressSpaceKiB() const;
 
 private:
     void reap();

@@ -163,4 +163,11 @@ long Program::peakMemoryKiB() const
     return statusField(pid_, "VmHWM");
 }
 
+long Program::peakAddressSpaceKiB() const
+{
+    if (reaped_)
+        throw Error("process " + std::to_string(pid_) + " has been stopped");
+    return statusField(pid_, "VmPeak");
+}
+
 } // namespace e2e

@@ -182,6 +182,8 @@ TEST(BmpWriter, ConvertedImageIsKeptUntilTheNextDrawing)
     bitmap.Canvas().Pen().SetColor(clRed);
     bitmap.Canvas().MoveTo(0, 4);
     bitmap.Canvas().LineTo(21, 4);
+    EXPECT_FALSE(dib.converted);
+    EXPECT_EQ(dib.bits.capacity(), 0u) << "the out-of-date rows are still held";
     dib.header.biClrUsed = 16;
     dib.header.biClrImportant = 7;
 
@@ -202,6 +204,14 @@ TEST(BmpWriter, ConvertedImageIsKeptUntilTheNextDrawing)
     other.SetSize(21, 9);
     EXPECT_EQ(testbmp::parse(bmp::encode(other, dib)).at(5, 4), clWhite);
     EXPECT_EQ(dib.conversions, 3);
+
+    // A description that is gone is not called at its bitmap's next change.
+    {
+        bmp::DibDescription gone;
+        bmp::encode(other, gone);
+    }
+    other.Canvas().SetPixel(0, 0, clBlack);
+    EXPECT_TRUE(dib.bits.empty());
 }
 
 TEST(BmpWriter, AResizeWithoutADrawingStillConvertsAgain)
