@@ -332,11 +332,16 @@ TEST(VirtualDisplay, DisplaysRunSideBySideAndLeaveNothingBehind)
     EXPECT_FALSE(processAlive(servers[0]));
     EXPECT_FALSE(processAlive(servers[1]));
     EXPECT_FALSE(processAlive(windowManager));
-    for (const std::string &name : names) {
-        Display *dpy = XOpenDisplay(name.c_str());
-        EXPECT_EQ(dpy, nullptr) << name << " still accepts connections";
-        if (dpy)
-            XCloseDisplay(dpy);
+    // No lock file of theirs is left either (it holds the server's process
+    // id). Another test's server may take a display number as soon as it is
+    // free, so a server that answers there now, or a lock file of another
+    // process, is no leftover.
+    for (int i = 0; i < 2; ++i) {
+        std::ifstream lock("/tmp/.X" + names[i].substr(1) + "-lock");
+        long owner = 0;
+        if (lock >> owner) {
+            EXPECT_NE(owner, long(servers[i])) << names[i] << " left its lock file behind";
+        }
     }
 }
 
@@ -403,6 +408,10 @@ TEST_P(WindowTest, FindsWindowsByExactTitleWithTheirGeometry)
     // outside the frame is still the desktop.
     ASSERT_TRUE(waitUntil([&] { return display.grab(w.rect).count(windowGrey) == 240L * 160; }))
         << display.grab(w.rect).count(windowGrey);
+    // What the window shows of itself, read at its own coordinates.
+    EXPECT_EQ(display.windowPixel(w, {0, 0}), windowGrey);
+    EXPECT_EQ(display.windowPixel(w, {239, 159}), windowGrey);
+    EXPECT_THROW(display.windowPixel(w, {240, 0}), Error);
     const auto refreshed = [&](Window id) { return display.windowInfo(id).value().frameRect; };
     const DesktopDiff outside = display.compareDesktop(Pattern::A, display.screenRect(),
                                                        {refreshed(options), refreshed(palette), refreshed(both)});
@@ -424,6 +433,7 @@ TEST_P(WindowTest, FindsWindowsByExactTitleWithTheirGeometry)
     XUnmapWindow(client.dpy(), options);
     XSync(client.dpy(), False);
     EXPECT_TRUE(display.waitWindowGone("Опции"));
+    EXPECT_FALSE(display.windowPixel(w, {0, 0})) << "an unmapped window shows nothing";
     for (const WindowInfo &gone : display.windowsWithTitle("Опции"))
         EXPECT_FALSE(gone.viewable());
     XDestroyWindow(client.dpy(), palette);

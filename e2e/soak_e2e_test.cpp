@@ -130,10 +130,17 @@ const char *const toolNames[] = {"pencil", "spray", "line"};
 // state machine that knows which of its windows are up. Each step is a few
 // events; after each one the program must still run, show exactly the
 // windows it should, and answer a ping.
-class Soak : public SkarvelRun {
+// The files go into a folder of their own, where the program starts and so
+// its save dialog opens (made before the program starts).
+struct SoakFolder {
+    TempDir dir_{"skarvel-soak"};
+};
+
+class Soak : private SoakFolder, public SkarvelRun {
 public:
     Soak(std::uint64_t seed, long maxEvents, std::chrono::seconds budget)
-        : rng_(seed), seed_(seed), maxEvents_(maxEvents), budget_(budget), ping_(display.name())
+        : SkarvelRun({}, ProgramOptions{.workingDirectory = dir_.path()}), rng_(seed), seed_(seed),
+          maxEvents_(maxEvents), budget_(budget), ping_(display.name())
     {
     }
 
@@ -159,8 +166,7 @@ public:
         out << "soak: seed " << seed_ << ", " << events_ << " events in " << steps_ << " steps, "
             << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed_).count() / 1000.0 << " s\n"
             << "soak: " << savedFiles_.size() << " files from " << saves_ << " saves (" << overwrites_
-            << " over an earlier file), " << cancels_ << " dialogs cancelled, " << secondReturns_
-            << " times Return pressed again\n"
+            << " over an earlier file), " << cancels_ << " dialogs cancelled\n"
             << "soak: strokes: " << strokes_[0] << " pencil, " << strokes_[1] << " spray, " << strokes_[2]
             << " line; options window opened " << opened_ << " times; " << noAnswers_ << " Escape-No\n"
             << "soak: resident memory " << rssFirstSave_ << " KiB after the first save, " << rssEnd_
@@ -364,12 +370,12 @@ private:
         }
     }
 
-    // A pop-up of the program: a hint, or the list of names below the save
-    // dialog's file name field.
-    bool programPopupShown() const
+    // The list of names below the save dialog's file name field: a pop-up
+    // of the program over the dialog (a hint would be by the options window).
+    bool nameListShown(const WindowInfo &dialog) const
     {
         for (const WindowInfo &w : display.topLevelWindows())
-            if (w.viewable() && w.popup && w.title == surfaceTitle)
+            if (w.viewable() && w.popup && w.title == surfaceTitle && !w.rect.intersected(dialog.frameRect).isEmpty())
                 return true;
         return false;
     }
@@ -663,49 +669,49 @@ private:
             return;
         }
 
+        // Names are typed as a person types them, in the folder the dialog
+        // shows: the program's, where it opens the first time, and where it
+        // saved last ever after.
         fs::path target;
-        std::string typed;
         ino_t before = 0;
         const bool overwrite = !savedFiles_.empty() && chance(15);
         if (overwrite) {
             target = savedFiles_[std::size_t(below(int(savedFiles_.size())))];
-            typed = target.string();
             struct stat st{};
             if (stat(target.c_str(), &st) == 0)
                 before = st.st_ino;
             ++overwrites_;
         } else {
             static const char *const names[] = {"рисунок", "Мой рабочий стол", "soak", "Снимок_экрана", "ёж"};
-            const std::string name =
-                std::string(names[below(int(std::size(names)))]) + " " + std::to_string(savedFiles_.size() + 1);
-            const bool withExtension = chance(50);
-            target = dir_ / (name + ".bmp");
-            typed = (dir_ / name).string() + (withExtension ? ".bmp" : "");
+            target = dir_ / (std::string(names[below(int(std::size(names)))]) + " " +
+                             std::to_string(savedFiles_.size() + 1) + ".bmp");
         }
-        type(typed);
+        const bool withExtension = overwrite || chance(50);
+        type(withExtension ? target.filename().string() : target.stem().string());
 
-        // The file name field completes names in a list below it, which the
-        // dialog may show late, once it has read a folder. While the list is
-        // up, Return only closes it, so a person looks before pressing it,
-        // and presses it again if the dialog stays. The new file replaces the
-        // old one under its name in one step.
-        const auto saved = [&] {
+        // The name field lists the names in the folder that start like what
+        // is typed, below it; while the list is up, Return only closes it.
+        // A new name starts like none (each has a number of its own), so the
+        // list has closed by the last key. An earlier file's name brings it up
+        // for good, though perhaps late: the field matches once the dialog
+        // has read the folder, which it does in the background. So a person
+        // who types such a name waits for the list, closes it with Return,
+        // and presses Return again once it has gone. The new file replaces
+        // the old one under its name in one step.
+        if (overwrite) {
+            if (!waitUntil([&] { return nameListShown(dialog); }))
+                fail("the name field did not list the earlier file " + target.filename().string());
+            key(XK_Return);
+            if (!waitUntil([&] { return !nameListShown(dialog); }))
+                fail("the list of names stayed after Return");
+        }
+        key(XK_Return);
+        const bool saved = waitUntil([&] {
             struct stat st{};
             return stat(target.c_str(), &st) == 0 && st.st_ino != before;
-        };
-        for (int attempt = 1;; ++attempt) {
-            waitUntil([&] { return !programPopupShown(); }, 1s);
-            key(XK_Return);
-            if (waitUntil(saved, 3s))
-                break;
-            if (attempt == 3 || display.windowsWithTitle(saveDialogTitle).empty() ||
-                !display.windowsWithTitle(saveDialogTitle).front().viewable()) {
-                if (waitUntil(saved))
-                    break;
-                fail("no file " + target.string() + " after saving");
-            }
-            ++secondReturns_;
-        }
+        });
+        if (!saved)
+            fail("no file " + target.string() + " after saving");
         if (!display.waitWindowGone(saveDialogTitle))
             fail("the save dialog stayed after saving");
         if (!overwrite)
@@ -825,8 +831,6 @@ private:
     long maxEvents_;
     std::chrono::seconds budget_;
     PingProbe ping_;
-    TempDir dir_{"skarvel-soak"};
-
     bool optionsUp_ = false;
     bool opensOptions_ = false;
     WindowInfo options_;
@@ -834,7 +838,7 @@ private:
 
     Clock::time_point start_;
     Clock::duration elapsed_{};
-    long events_ = 0, steps_ = 0, saves_ = 0, overwrites_ = 0, cancels_ = 0, secondReturns_ = 0, opened_ = 0, noAnswers_ = 0;
+    long events_ = 0, steps_ = 0, saves_ = 0, overwrites_ = 0, cancels_ = 0, opened_ = 0, noAnswers_ = 0;
     long strokes_[3] = {0, 0, 0};
     std::vector<fs::path> savedFiles_;
     long rssFirstSave_ = -1, rssEnd_ = -1, rssPeak_ = -1;

@@ -189,7 +189,10 @@ TEST(ErrorBox, AnErrorInAHandlerIsShownAndTheProgramGoesOn)
     EXPECT_LT(box.rect.width, display.width() / 2);
     EXPECT_LT(box.rect.height, display.height() / 2);
 
-    display.key(XK_Return); // its one button, OK
+    // Its one button, OK, by Return once the box has the keyboard (the window
+    // manager gives it the focus after it has put it on the screen).
+    ASSERT_TRUE(waitUntil([&] { return display.focusedWindow() == box.id; })) << "the error box has no focus";
+    display.key(XK_Return);
     EXPECT_TRUE(waitUntil([&] { return !display.windowInfo(box.id) || !display.windowInfo(box.id)->viewable(); }));
     EXPECT_TRUE(app.running());
     // Still the same frozen surface, and it still answers: Alt+F4 ends it.

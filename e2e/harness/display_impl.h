@@ -54,6 +54,9 @@ struct VirtualDisplay::Impl {
     Atom atom(const char *atomName) const;
     void drainMappingNotify() const;
     // Returns once the window manager, if there is one, has handled every
+    // event the server has sent it so far; throws if it does not answer.
+    void windowManagerRoundTrip(const std::string &why);
+    // Returns once the window manager, if there is one, has handled every
     // change of the keyboard map made so far; throws if it does not answer.
     void confirmKeyboardMapping();
     void startServer();

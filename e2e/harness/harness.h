@@ -41,6 +41,10 @@
 //   for the window manager's answer to a request sent after the change.
 // - A window manager's shortcut (Alt+F4) acts on the window it thinks
 //   focused; activate the window first, even if the program focused it.
+// - A window manager's own drag (a window moved by its title bar) follows the
+//   motions it has handled: openbox merges the motions it finds queued into
+//   one, so a drag sent faster than it reads starts and never moves. Wait for
+//   it after each step (waitForWindowManager).
 // - A window counts as shown once it is viewable in its frame and painted
 //   (a known pixel), not once it exists.
 // - A seed of anything random is printed and can be replayed through an
@@ -297,6 +301,15 @@ public:
     Image grab() const { return grab(screenRect()); }
     void screenshot(const std::filesystem::path &pngPath) const { grab().savePng(pngPath); }
     DesktopDiff compareDesktop(Pattern pattern, const Rect &region, const std::vector<Rect> &ignore = {}) const;
+    // A pixel of what a window has drawn, at a point of its client area,
+    // read from the window itself (where it is in front: without a
+    // compositor, covered parts read as whatever covers them). A compositing
+    // window manager puts the window's drawing on the screen in its own time
+    // and may miss a repaint (mutter 43 now and then keeps showing a
+    // window's previous frame until the window paints again): a control's
+    // state is read here; the screen, for everything else. std::nullopt
+    // while the window is not on the screen.
+    std::optional<Rgb> windowPixel(const WindowInfo &window, Point p) const;
 
     // Windows. findWindow waits until a viewable top-level client window has
     // exactly this title and throws, naming the windows that are there, when
@@ -337,6 +350,12 @@ public:
     void click(Point p, int button = LeftButton) { click(p.x, p.y, button); }
     // Presses at from, moves in `steps` equal steps to `to`, releases there.
     void drag(Point from, Point to, int steps = 10, int button = LeftButton);
+    // Returns once the window manager has handled every event the server has
+    // sent it so far (at once without one). A drag the window manager carries
+    // out, a window moved by its title bar, waits for it after each step:
+    // openbox merges the motions it finds queued into one, and a drag whose
+    // first motion comes merged with all the others starts and never moves.
+    void waitForWindowManager();
     // Presses the modifiers, then the key, and releases them in reverse order.
     // Shift is added by itself when the keysym needs it (e.g. XK_exclam).
     // The first key after a change of the keyboard map waits until the

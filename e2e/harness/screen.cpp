@@ -128,19 +128,16 @@ void VirtualDisplay::paintDesktop(const Image &picture)
     sync();
 }
 
-Image VirtualDisplay::grab(const Rect &rect) const
+namespace {
+
+// The pixels of an image read from the server, decoded to 8-bit RGB; the
+// image is destroyed.
+Image decode(VirtualDisplay::Impl &d, XImage *xi, const Rect &area)
 {
-    const Rect area = rect.intersected(screenRect());
-    if (area.isEmpty())
-        return Image(area);
-    Display *dpy = d->dpy;
-    XImage *xi = XGetImage(dpy, d->root, area.x, area.y, static_cast<unsigned>(area.width),
-                           static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
-    if (!xi)
-        throw Error("cannot read the screen of " + d->name);
+    Display *dpy = d.dpy;
     Image image(area);
-    if (d->visual->c_class == TrueColor) {
-        const Channel red(d->visual->red_mask), green(d->visual->green_mask), blue(d->visual->blue_mask);
+    if (d.visual->c_class == TrueColor) {
+        const Channel red(d.visual->red_mask), green(d.visual->green_mask), blue(d.visual->blue_mask);
         for (int y = 0; y < area.height; ++y)
             for (int x = 0; x < area.width; ++x) {
                 const unsigned long p = readPixel(xi, x, y);
@@ -158,7 +155,7 @@ Image VirtualDisplay::grab(const Rect &rect) const
             c.pixel = v;
             colors.push_back(c);
         }
-        XQueryColors(dpy, DefaultColormap(dpy, d->screen), colors.data(), static_cast<int>(colors.size()));
+        XQueryColors(dpy, DefaultColormap(dpy, d.screen), colors.data(), static_cast<int>(colors.size()));
         std::map<unsigned long, Rgb> lookup;
         for (const XColor &c : colors)
             lookup[c.pixel] = {static_cast<std::uint8_t>(c.red >> 8), static_cast<std::uint8_t>(c.green >> 8),
@@ -169,6 +166,38 @@ Image VirtualDisplay::grab(const Rect &rect) const
     }
     XDestroyImage(xi);
     return image;
+}
+
+} // namespace
+
+Image VirtualDisplay::grab(const Rect &rect) const
+{
+    const Rect area = rect.intersected(screenRect());
+    if (area.isEmpty())
+        return Image(area);
+    XImage *xi = XGetImage(d->dpy, d->root, area.x, area.y, static_cast<unsigned>(area.width),
+                           static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (!xi)
+        throw Error("cannot read the screen of " + d->name);
+    return decode(*d, xi, area);
+}
+
+std::optional<Rgb> VirtualDisplay::windowPixel(const WindowInfo &window, Point p) const
+{
+    if (!Rect{0, 0, window.rect.width, window.rect.height}.contains(p.x, p.y))
+        throw Error("pixel " + std::to_string(p.x) + ", " + std::to_string(p.y) + " is outside " + window.title);
+    XImage *xi = nullptr;
+    {
+        detail::XErrorTrap trap(d->dpy);
+        xi = XGetImage(d->dpy, window.id, p.x, p.y, 1, 1, AllPlanes, ZPixmap);
+        if (trap.failed() && xi) {
+            XDestroyImage(xi);
+            xi = nullptr;
+        }
+    }
+    if (!xi)
+        return std::nullopt;
+    return decode(*d, xi, {p.x, p.y, 1, 1}).pixel(0, 0);
 }
 
 Rgb VirtualDisplay::pixel(int x, int y) const

@@ -124,27 +124,18 @@ void VirtualDisplay::Impl::drainMappingNotify() const
         XRefreshKeyboardMapping(&event.xmapping);
 }
 
-// A window manager makes its key grabs (Alt+F4 and the rest) anew when it
-// handles the MappingNotify of a change of the keyboard map. Openbox first
-// drops every grab, then grabs key after key, with a round trip to the server
-// for each; a key that reaches the server in between goes to the focused
-// client instead, and the shortcut is lost. The server queues the notice to
-// the window manager when it makes the change, so a request sent to the
-// window manager after the change comes to it after the notice, and it
-// handles its events one by one: once it has answered such a request, it has
-// its grabs back. The request is _NET_REQUEST_FRAME_EXTENTS for a window of
-// our own that is never mapped, which changes nothing on the screen; the
-// answer is the _NET_FRAME_EXTENTS property on that window.
-void VirtualDisplay::Impl::confirmKeyboardMapping()
+// A request the window manager answers, sent now, reaches it after every
+// event the server has queued for it so far, and it handles its events one by
+// one: once it has answered, it has handled them all. The request is
+// _NET_REQUEST_FRAME_EXTENTS for a window of our own that is never mapped,
+// which changes nothing on the screen; the answer is the _NET_FRAME_EXTENTS
+// property on that window.
+void VirtualDisplay::Impl::windowManagerRoundTrip(const std::string &why)
 {
-    if (!mapUnconfirmed)
-        return;
     XSync(dpy, False);
     drainMappingNotify();
-    if (XGetSelectionOwner(dpy, atom("WM_S0")) == None) {
-        mapUnconfirmed = false; // without a window manager nobody grabs keys
+    if (XGetSelectionOwner(dpy, atom("WM_S0")) == None)
         return;
-    }
     const Window probe = XCreateSimpleWindow(dpy, root, -10, -10, 1, 1, 0, 0, 0);
     XEvent event{};
     event.xclient.type = ClientMessage;
@@ -170,10 +161,28 @@ void VirtualDisplay::Impl::confirmKeyboardMapping()
     XDestroyWindow(dpy, probe);
     XSync(dpy, False);
     if (!answered)
-        throw Error("the window manager on " + name +
-                    " did not answer _NET_REQUEST_FRAME_EXTENTS, so nothing tells when it has made its key grabs "
-                    "anew after a change of the keyboard map");
+        throw Error("the window manager on " + name + " did not answer _NET_REQUEST_FRAME_EXTENTS, so nothing tells " +
+                    why);
+}
+
+// A window manager makes its key grabs (Alt+F4 and the rest) anew when it
+// handles the MappingNotify of a change of the keyboard map. Openbox first
+// drops every grab, then grabs key after key, with a round trip to the server
+// for each; a key that reaches the server in between goes to the focused
+// client instead, and the shortcut is lost. The server queues the notice to
+// the window manager when it makes the change, so once the window manager has
+// answered a request sent after the change, it has its grabs back.
+void VirtualDisplay::Impl::confirmKeyboardMapping()
+{
+    if (!mapUnconfirmed)
+        return;
+    windowManagerRoundTrip("when it has made its key grabs anew after a change of the keyboard map");
     mapUnconfirmed = false;
+}
+
+void VirtualDisplay::waitForWindowManager()
+{
+    d->windowManagerRoundTrip("when it has handled the input sent so far");
 }
 
 void VirtualDisplay::Impl::startServer()
