@@ -413,6 +413,7 @@ struct ProgramOptions {
 };
 
 class WaylandSession; // wayland_session.h
+class GnomeSession;   // gnome_session.h
 
 // Which of Qt's platforms a program on a Wayland session uses.
 enum class WaylandPlatform { Native, Xwayland };
@@ -438,6 +439,8 @@ public:
     // DISPLAY on the session's Xwayland; otherwise as above.
     Program(const WaylandSession &session, const std::filesystem::path &executable, ProgramOptions options = {},
             WaylandPlatform platform = WaylandPlatform::Native);
+    // On GNOME Shell (gnome_session.h): as on a Wayland session, natively.
+    Program(const GnomeSession &session, const std::filesystem::path &executable, ProgramOptions options = {});
     ~Program();
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;
@@ -468,6 +471,10 @@ public:
 
 private:
     void reap();
+    // The Wayland sessions' start: a private home and the common variables
+    // over the session's client environment.
+    void startOnSession(std::vector<std::string> env, const std::filesystem::path &executable,
+                        ProgramOptions options);
     std::unique_ptr<TempDir> private_;
     std::filesystem::path home_;
     std::filesystem::path outputFile_;

@@ -62,6 +62,39 @@ Program::Program(const VirtualDisplay &display, const std::filesystem::path &exe
     pid_ = detail::spawn(request);
 }
 
+void Program::startOnSession(std::vector<std::string> env, const std::filesystem::path &executable,
+                             ProgramOptions options)
+{
+    private_ = std::make_unique<TempDir>("skarvel-e2e-program");
+    home_ = private_->path() / "home";
+    const auto runtime = private_->path() / "runtime";
+    for (const auto &dir : {home_, home_ / ".config", home_ / ".cache", home_ / ".local/share", runtime})
+        std::filesystem::create_directories(dir);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    outputFile_ = options.outputFile.empty() ? private_->path() / "output.txt" : options.outputFile;
+
+    for (const char *name : {"XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR",
+                             "QT_SCREEN_SCALE_FACTORS", "QT_WAYLAND_DISABLE_WINDOWDECORATION"})
+        detail::unsetVariable(env, name);
+    detail::setVariable(env, "LC_ALL", "C.UTF-8");
+    detail::setVariable(env, "HOME", home_.string());
+    detail::setVariable(env, "XDG_CONFIG_HOME", (home_ / ".config").string());
+    detail::setVariable(env, "XDG_CACHE_HOME", (home_ / ".cache").string());
+    detail::setVariable(env, "XDG_DATA_HOME", (home_ / ".local/share").string());
+    for (const auto &[name, value] : options.env)
+        detail::setVariable(env, name, value);
+    for (const auto &name : options.unsetEnv)
+        detail::unsetVariable(env, name);
+
+    detail::SpawnRequest request;
+    request.executable = executable;
+    request.args = std::move(options.args);
+    request.environment = std::move(env);
+    request.workingDirectory = options.workingDirectory.empty() ? home_ : options.workingDirectory;
+    request.outputFile = outputFile_;
+    pid_ = detail::spawn(request);
+}
+
 Program::~Program()
 {
     if (!reaped_)

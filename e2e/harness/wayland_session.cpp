@@ -1,6 +1,7 @@
 #include "wayland_session.h"
 
 #include "process.h"
+#include "session_processes.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -86,32 +87,20 @@ void privateScreenshotFile()
     });
 }
 
-struct Child {
-    pid_t pid = 0;
-    std::string name;
-    std::filesystem::path log;
-};
-
 } // namespace
 
-struct WaylandSession::Impl {
+struct WaylandSession::Impl : detail::SessionProcesses {
     WaylandOptions options;
-    std::unique_ptr<TempDir> dir;
     std::filesystem::path swayDir;     // sway's runtime folder (its user's)
     std::filesystem::path runtimeDir;  // the clients' runtime folder
     std::filesystem::path configPath;
     std::string waylandDisplay, swaySocket, busAddress, x11Display;
     std::vector<std::string> outputs;
     std::vector<Rect> outputRects;
-    std::vector<Child> children;  // in start order
-    std::vector<std::string> baseEnvironment;
-    int inputFd = -1;
-    pid_t inputPid = 0;
-    mutable std::atomic<int> counter{0};
 
     ~Impl() { stop(); }
 
-    std::vector<std::string> clientEnvironment() const
+    std::vector<std::string> clientEnvironment() const override
     {
         auto env = baseEnvironment;
         detail::setVariable(env, "WAYLAND_DISPLAY", waylandDisplay);
@@ -125,98 +114,7 @@ struct WaylandSession::Impl {
         return env;
     }
 
-    pid_t start(const std::string &name, const std::filesystem::path &executable, std::vector<std::string> args,
-                std::vector<std::string> env, int passFd = -1)
-    {
-        detail::SpawnRequest request;
-        request.executable = executable;
-        request.args = std::move(args);
-        request.environment = std::move(env);
-        request.workingDirectory = dir->path();
-        request.outputFile = dir->path() / (name + ".log");
-        request.passFd = passFd;
-        const pid_t pid = detail::spawn(request);
-        children.push_back({pid, name, request.outputFile});
-        return pid;
-    }
-
-    // Runs a tool to its end; its output, or throws naming it.
-    std::string run(const std::filesystem::path &executable, std::vector<std::string> args, int *status = nullptr,
-                    Milliseconds timeout = 10s) const
-    {
-        detail::SpawnRequest request;
-        request.executable = executable;
-        request.args = std::move(args);
-        request.environment = clientEnvironment();
-        request.outputFile = dir->path() / ("tool-" + std::to_string(counter++) + ".out");
-        const pid_t pid = detail::spawn(request);
-        std::optional<int> code;
-        waitUntil([&] { return (code = detail::peekExit(pid)).has_value(); }, timeout, 2ms);
-        const auto final = detail::stopProcessGroup(pid, SIGKILL, 1s);
-        std::string out;
-        try {
-            out = readFile(request.outputFile);
-        } catch (const Error &) {
-        }
-        std::filesystem::remove(request.outputFile);
-        const int rc = code ? *code : final.value_or(-1);
-        if (status)
-            *status = rc;
-        else if (rc != 0)
-            throw Error(executable.string() + " failed (" + std::to_string(rc) + "): " + out);
-        return out;
-    }
-
-    void expectAlive(const Child &child) const
-    {
-        if (detail::peekExit(child.pid))
-            throw Error(child.name + " has exited: " + detail::logTail(child.log));
-    }
-
-    bool busHasName(const std::string &name) const
-    {
-        int status = 0;
-        const std::string out =
-            run("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                              "org.freedesktop.DBus.NameHasOwner", "string:" + name},
-                &status);
-        return status == 0 && out.find("boolean true") != std::string::npos;
-    }
-
-    void startBus()
-    {
-        const auto config = dir->path() / "bus.conf";
-        // A bus on which nothing is started on demand: only what the session
-        // starts by hand answers, so a session without a portal has none.
-        std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                                 " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                                 "<busconfig><type>session</type><keep_umask/>\n"
-                              << "<listen>unix:dir=" << dir->path().string() << "</listen>\n"
-                              << "<auth>EXTERNAL</auth>\n"
-                                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            throw Error("pipe2: " + errnoText());
-        try {
-            start("dbus-daemon", "dbus-daemon",
-                  {"--config-file=" + config.string(), "--nofork", "--nopidfile", "--print-address=3"},
-                  clientEnvironment(), fds[1]);
-        } catch (...) {
-            close(fds[0]);
-            close(fds[1]);
-            throw;
-        }
-        close(fds[1]);
-        std::string address;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            address += c;
-        close(fds[0]);
-        if (address.empty())
-            throw Error("dbus-daemon gave no address: " + detail::logTail(children.back().log));
-        busAddress = address;
-    }
+    void startBus() { busAddress = detail::SessionProcesses::startBus("session", "unix:dir=" + dir->path().string()); }
 
     void writeConfig()
     {
@@ -271,7 +169,7 @@ struct WaylandSession::Impl {
         }
         chmod(swayDir.c_str(), 0700);
         start("sway", executable, args, env);
-        const Child &sway = children.back();
+        const detail::SessionChild &sway = children.back();
         const bool up = waitUntil([&] {
             expectAlive(sway);
             for (const auto &entry : std::filesystem::directory_iterator(swayDir)) {
@@ -291,54 +189,7 @@ struct WaylandSession::Impl {
             throw Error("sway did not come up: " + detail::logTail(sway.log));
     }
 
-    void startInput()
-    {
-        int pair[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-            throw Error("socketpair: " + errnoText());
-        try {
-            inputPid = start("input", SKARVEL_WL_INPUT_PATH, {"--fd", "3"}, clientEnvironment(), pair[1]);
-        } catch (...) {
-            close(pair[0]);
-            close(pair[1]);
-            throw;
-        }
-        close(pair[1]);
-        inputFd = pair[0];
-        const std::string hello = readLine(10s);
-        if (hello != "ready")
-            throw Error("the virtual input tool did not start: " + hello + " " + detail::logTail(children.back().log));
-    }
-
-    std::string readLine(Milliseconds timeout) const
-    {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + scaledTimeout(timeout);
-        char c;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const ssize_t n = recv(inputFd, &c, 1, MSG_DONTWAIT);
-            if (n == 1) {
-                if (c == '\n')
-                    return line;
-                line += c;
-            } else if (n == 0) {
-                return line.empty() ? "(the input tool has exited)" : line;
-            } else {
-                std::this_thread::sleep_for(1ms);
-            }
-        }
-        return line + " (no answer from the input tool)";
-    }
-
-    void command(const std::string &text) const
-    {
-        const std::string line = text + "\n";
-        if (send(inputFd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
-            throw Error("the input tool is gone: " + errnoText());
-        const std::string answer = readLine(10s);
-        if (answer != "ok")
-            throw Error("input \"" + text + "\": " + answer);
-    }
+    void startInput() { detail::SessionProcesses::startInput(SKARVEL_WL_INPUT_PATH, clientEnvironment()); }
 
     void startXwaylandAccess()
     {
@@ -392,12 +243,7 @@ struct WaylandSession::Impl {
         for (const auto &[program, busName] : parts) {
             const std::string name = std::filesystem::path(program).filename().string();
             start(name, program, {}, env);
-            const Child &child = children.back();
-            if (!waitUntil([&] {
-                    expectAlive(child);
-                    return busHasName(busName);
-                }, 20s, 50ms))
-                throw Error(name + " did not take " + busName + ": " + detail::logTail(child.log));
+            waitBusName(children.back(), busName);
         }
     }
 
@@ -408,18 +254,12 @@ struct WaylandSession::Impl {
                 detail::stopProcessGroup(it->pid, SIGTERM, 3s);
                 it->pid = 0;
             }
-        std::erase_if(children, [](const Child &c) { return c.pid == 0; });
+        std::erase_if(children, [](const detail::SessionChild &c) { return c.pid == 0; });
     }
 
     void stop()
     {
-        if (inputFd >= 0) {
-            close(inputFd);
-            inputFd = -1;
-        }
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            detail::stopProcessGroup(it->pid, SIGTERM, 3s);
-        children.clear();
+        stopAll();
         // The document portal may have mounted its file system in the runtime
         // folder; it has to go before the folder can.
         if (!runtimeDir.empty() && std::filesystem::exists(runtimeDir / "doc"))
@@ -662,38 +502,9 @@ void WaylandSession::key(const std::string &name, unsigned modifiers)
 
 void WaylandSession::typeText(const std::string &utf8)
 {
-    std::string names;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
-        char32_t code = c;
-        int length = 1;
-        if (c >= 0xF0)
-            code = c & 0x07, length = 4;
-        else if (c >= 0xE0)
-            code = c & 0x0F, length = 3;
-        else if (c >= 0xC0)
-            code = c & 0x1F, length = 2;
-        for (int k = 1; k < length && i + static_cast<std::size_t>(k) < utf8.size(); ++k)
-            code = (code << 6) | (static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]) & 0x3F);
-        i += static_cast<std::size_t>(length);
-        std::string name;
-        if (code == '\n')
-            name = "Return";
-        else if (code == '\t')
-            name = "Tab";
-        else if (code == ' ')
-            name = "space";
-        else if ((code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9'))
-            name = std::string(1, static_cast<char>(code));
-        else {
-            char buffer[16];
-            std::snprintf(buffer, sizeof buffer, "U%04X", static_cast<unsigned>(code));
-            name = buffer;
-        }
-        names += " " + name;
-    }
+    const std::string names = detail::keysymNames(utf8);
     if (!names.empty())
-        d->command("key 0" + names);
+        d->command("key 0 " + names);
 }
 
 std::string WaylandSession::swaymsg(const std::vector<std::string> &args) const
@@ -711,19 +522,9 @@ std::vector<std::string> WaylandSession::clientEnvironment() const { return d->c
 
 Program::Program(const WaylandSession &session, const std::filesystem::path &executable, ProgramOptions options,
                  WaylandPlatform platform)
-    : private_(std::make_unique<TempDir>("skarvel-e2e-program"))
 {
-    home_ = private_->path() / "home";
-    const auto runtime = private_->path() / "runtime";
-    for (const auto &dir : {home_, home_ / ".config", home_ / ".cache", home_ / ".local/share", runtime})
-        std::filesystem::create_directories(dir);
-    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-    outputFile_ = options.outputFile.empty() ? private_->path() / "output.txt" : options.outputFile;
-
     auto env = session.clientEnvironment();
-    for (const char *name : {"XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR",
-                             "QT_SCREEN_SCALE_FACTORS", "SWAYSOCK", "QT_WAYLAND_DISABLE_WINDOWDECORATION"})
-        detail::unsetVariable(env, name);
+    detail::unsetVariable(env, "SWAYSOCK");
     if (platform == WaylandPlatform::Xwayland) {
         if (session.x11Display().empty())
             throw Error("the session runs no Xwayland");
@@ -732,23 +533,7 @@ Program::Program(const WaylandSession &session, const std::filesystem::path &exe
     } else {
         detail::setVariable(env, "QT_QPA_PLATFORM", "wayland");
     }
-    detail::setVariable(env, "LC_ALL", "C.UTF-8");
-    detail::setVariable(env, "HOME", home_.string());
-    detail::setVariable(env, "XDG_CONFIG_HOME", (home_ / ".config").string());
-    detail::setVariable(env, "XDG_CACHE_HOME", (home_ / ".cache").string());
-    detail::setVariable(env, "XDG_DATA_HOME", (home_ / ".local/share").string());
-    for (const auto &[name, value] : options.env)
-        detail::setVariable(env, name, value);
-    for (const auto &name : options.unsetEnv)
-        detail::unsetVariable(env, name);
-
-    detail::SpawnRequest request;
-    request.executable = executable;
-    request.args = std::move(options.args);
-    request.environment = std::move(env);
-    request.workingDirectory = options.workingDirectory.empty() ? home_ : options.workingDirectory;
-    request.outputFile = outputFile_;
-    pid_ = detail::spawn(request);
+    startOnSession(std::move(env), executable, std::move(options));
 }
 
 } // namespace e2e
