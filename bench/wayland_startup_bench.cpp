@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -159,6 +160,9 @@ double startToFrozenDesktop(OutputWatch &output, const std::string &program)
         else
             output.arm();
     }
+    if (!shown)
+        std::fprintf(stderr, "%s: no frozen desktop within 30 s; its output:\n%s\n", program.c_str(),
+                     app.output().c_str());
     app.kill();
     session->waitWindowGone("Скарвел");
     return shown ? std::chrono::duration<double, std::milli>(*shown - start).count() : -1;
