@@ -194,32 +194,36 @@ bool mailLineLit(const GnomeSession &session, const GnomeWindow &about)
 // place only on the window's next repaint (seen: drawn at (0, 32), moved to
 // (45, 38) once the pointer lit its mail line; at scale 2 from (0, 64) to
 // (46, 231)). A click aimed at the corner, or a move between press and
-// release, takes the release off the button: no click. So the pointer first goes over the mail line,
-// which lights up where the window is (following the window if the shell
-// moves it), then over the button, which puts the line out: the program
-// has the pointer over the button of a window that stays, and the click
-// follows.
+// release, takes the release off the button: no click. So the pointer goes
+// over the button (the mail line is dark there), over the mail line (it
+// lights up) and back over the button (it goes out), each step seen on the
+// screen where the window is then: the program follows the pointer over a
+// window that stays, and the click follows. A window that moves meanwhile
+// is followed, and the steps start again where it is.
 void clickExit(GnomeSession &session)
 {
     GnomeWindow about = session.findWindow(aboutTitle);
     const auto moved = [&] { return session.findWindow(aboutTitle).rect != about.rect; };
-    for (int place = 0;; ++place) {
-        session.moveTo(client(session, about, about::mailLine.center()));
-        if (!waitUntil([&] { return mailLineLit(session, about) || moved(); }))
-            throw Error("the About window does not follow the pointer: its mail line stays dark" + windowList(session));
-        if (!moved())
+    // The pointer at a place of the window; whether the mail line then shows
+    // `lit`, false if the window moves first.
+    const auto step = [&](Point place, bool lit, const char *what) {
+        session.moveTo(client(session, about, place));
+        if (!waitUntil([&] { return mailLineLit(session, about) == lit || moved(); }))
+            throw Error(std::string("the About window does not follow the pointer: ") + what + windowList(session));
+        return !moved();
+    };
+    for (int places = 1;; ++places) {
+        if (step(about::exitButton, false, "the mail line stays lit over the button") &&
+            step(about::mailLine.center(), true, "the mail line stays dark under the pointer") &&
+            step(about::exitButton, false, "the mail line stays lit over the button"))
             break;
-        if (place == 2)
+        if (places == 3)
             throw Error("the About window does not stay in place:" + windowList(session));
         const GnomeWindow now = session.findWindow(aboutTitle);
         std::cout << "the About window moved from " << about.rect << " to " << now.rect << " once drawn\n";
         about = now;
     }
-    const Point exit = client(session, about, about::exitButton);
-    session.moveTo(exit);
-    if (!waitUntil([&] { return !mailLineLit(session, about); }) || moved())
-        throw Error("the pointer over \"Выход\" does not reach the About window" + windowList(session));
-    session.click(exit);
+    session.click(client(session, about, about::exitButton));
 }
 
 // Escape, Return on the question, "Выход" in the About window: exit code 0.
@@ -233,7 +237,7 @@ void leave(GnomeSession &session, Program &app, const GnomeWindow &surface)
     session.key("Return");
     drawnWindow(session, aboutTitle);
     clickExit(session);
-    EXPECT_EQ(app.waitExit(), 0) << app.output();
+    EXPECT_EQ(app.waitExit(), 0) << app.output() << windowList(session);
     // The shell lets closed windows fade out.
     EXPECT_TRUE(session.waitNoWindows()) << windowList(session);
 }

@@ -119,7 +119,11 @@ struct GnomeSession::Impl : detail::SessionProcesses {
               {"--wayland", "--headless", "--no-x11", "--wayland-display=wayland-skarvel", "--virtual-monitor",
                std::to_string(options.width) + "x" + std::to_string(options.height)},
               env);
-        waitBusName(children.back(), "org.gnome.Shell.Screenshot", 60s);
+        // The shell takes its names one by one; the input tool and the scale
+        // need mutter's own.
+        for (const char *name : {"org.gnome.Shell.Screenshot", "org.gnome.Mutter.RemoteDesktop",
+                                 "org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.DisplayConfig"})
+            waitBusName(children.back(), name, 60s);
         waylandDisplay = (runtimeDir / "wayland-skarvel").string();
     }
 
