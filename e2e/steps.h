@@ -34,6 +34,7 @@ constexpr Point radius{86, 246};        // tl2's text
 // Places in the About window's client area.
 namespace about {
 constexpr Point exitButton{148, 198};   // "Выход"
+constexpr Rect mailLine{96, 80, 131, 13}; // "E-mail: ...", blue while the pointer is over it
 } // namespace about
 
 // Window titles.

@@ -119,7 +119,11 @@ struct GnomeSession::Impl : detail::SessionProcesses {
               {"--wayland", "--headless", "--no-x11", "--wayland-display=wayland-skarvel", "--virtual-monitor",
                std::to_string(options.width) + "x" + std::to_string(options.height)},
               env);
-        waitBusName(children.back(), "org.gnome.Shell.Screenshot", 60s);
+        // The shell takes its names one by one; the input tool and the scale
+        // need mutter's own.
+        for (const char *name : {"org.gnome.Shell.Screenshot", "org.gnome.Mutter.RemoteDesktop",
+                                 "org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.DisplayConfig"})
+            waitBusName(children.back(), name, 60s);
         waylandDisplay = (runtimeDir / "wayland-skarvel").string();
     }
 
@@ -208,6 +212,8 @@ GnomeSession::GnomeSession(const GnomeOptions &options) : d(std::make_unique<Imp
 }
 
 GnomeSession::~GnomeSession() = default;
+
+std::string GnomeSession::inputCommand(const std::string &text) const { return d->command(text); }
 
 const std::filesystem::path &GnomeSession::home() const { return d->home; }
 std::vector<std::string> GnomeSession::clientEnvironment() const { return d->clientEnvironment(); }
@@ -412,37 +418,7 @@ void GnomeSession::press(int button)
         "return (a || null) === (top || null); })()";
     if (!waitUntil([&] { return d->eval(picked) == "true"; }, 10s, 20ms))
         throw Error("the shell does not pick the window under the pointer");
-    d->command("press " + std::to_string(button));
-}
-void GnomeSession::release(int button) { d->command("release " + std::to_string(button)); }
-
-void GnomeSession::click(Point p, int button)
-{
-    moveTo(p);
-    press(button);
-    release(button);
-}
-
-void GnomeSession::drag(Point from, Point to, int steps, int button)
-{
-    moveTo(from);
-    press(button);
-    for (int i = 1; i <= steps; ++i)
-        moveTo(from.x + (to.x - from.x) * static_cast<double>(i) / steps,
-               from.y + (to.y - from.y) * static_cast<double>(i) / steps);
-    release(button);
-}
-
-void GnomeSession::key(const std::string &name, unsigned modifiers)
-{
-    d->command("key " + std::to_string(modifiers) + " " + name);
-}
-
-void GnomeSession::typeText(const std::string &utf8)
-{
-    const std::string names = detail::keysymNames(utf8);
-    if (!names.empty())
-        d->command("key 0 " + names);
+    ToolInput::press(button);
 }
 
 void GnomeSession::activate(const std::string &title)

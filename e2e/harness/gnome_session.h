@@ -31,6 +31,7 @@
 // may read the screen only once an answer is stored.
 
 #include "harness.h"
+#include "session_processes.h"
 
 #include <filesystem>
 #include <memory>
@@ -56,12 +57,10 @@ struct GnomeWindow {
 };
 std::ostream &operator<<(std::ostream &out, const GnomeWindow &w);
 
-class GnomeSession {
+class GnomeSession : public detail::ToolInput {
 public:
     explicit GnomeSession(const GnomeOptions &options = {});
-    ~GnomeSession();
-    GnomeSession(const GnomeSession &) = delete;
-    GnomeSession &operator=(const GnomeSession &) = delete;
+    ~GnomeSession() override;
 
     // The session's HOME, where the shell saves the portal's screenshots
     // (Pictures/, or HOME itself without it).
@@ -112,14 +111,11 @@ public:
     bool waitNoWindows(Milliseconds timeout = defaultTimeout) const;
 
     // Input through mutter's remote desktop.
-    void moveTo(double x, double y);
-    void moveTo(Point p) { moveTo(p.x, p.y); }
-    void press(int button = LeftButton);
-    void release(int button = LeftButton);
-    void click(Point p, int button = LeftButton);
-    void drag(Point from, Point to, int steps = 10, int button = LeftButton);
-    void key(const std::string &name, unsigned modifiers = NoModifier);
-    void typeText(const std::string &utf8);
+    // (click, drag, key, typeText: detail::ToolInput)
+    using ToolInput::moveTo;
+    void moveTo(double x, double y) override;
+    // Waits until the shell picks the window under the pointer.
+    void press(int button = LeftButton) override;
 
     // A command line (sh -c) run as in a terminal of the session; its exit
     // status, and its output through *output.
@@ -132,6 +128,7 @@ public:
     struct Impl;
 
 private:
+    std::string inputCommand(const std::string &text) const override;
     std::filesystem::path paintDesktopFile(Pattern pattern);
     std::unique_ptr<Impl> d;
 };

@@ -182,6 +182,38 @@ void SessionProcesses::stopAll()
     children.clear();
 }
 
+void ToolInput::press(int button) { inputCommand("press " + std::to_string(button)); }
+void ToolInput::release(int button) { inputCommand("release " + std::to_string(button)); }
+
+void ToolInput::click(Point p, int button)
+{
+    moveTo(p);
+    press(button);
+    release(button);
+}
+
+void ToolInput::drag(Point from, Point to, int steps, int button)
+{
+    moveTo(from);
+    press(button);
+    for (int i = 1; i <= steps; ++i)
+        moveTo(from.x + (to.x - from.x) * static_cast<double>(i) / steps,
+               from.y + (to.y - from.y) * static_cast<double>(i) / steps);
+    release(button);
+}
+
+void ToolInput::key(const std::string &name, unsigned modifiers)
+{
+    inputCommand("key " + std::to_string(modifiers) + " " + name);
+}
+
+void ToolInput::typeText(const std::string &utf8)
+{
+    const std::string names = keysymNames(utf8);
+    if (!names.empty())
+        inputCommand("key 0 " + names);
+}
+
 std::string keysymNames(const std::string &utf8)
 {
     std::string names;

@@ -5,7 +5,8 @@
 // stopped by PID in reverse order, private D-Bus buses on which nothing is
 // started on demand, tools run to their end, and the line protocol of the
 // input tool each session holds ("ready", then one command per line, each
-// answered "ok" or "ok TEXT", or "error <why>").
+// answered "ok" or "ok TEXT", or "error <why>"), and the pointer and keys a
+// test drives through that tool.
 
 #include "harness.h"
 
@@ -17,6 +18,31 @@
 #include <vector>
 
 namespace e2e::detail {
+
+// Pointer and keys through a session's input tool: the same commands on
+// every desktop. A session places the pointer in its own coordinates, and
+// may wait before a press for what makes it land.
+class ToolInput {
+public:
+    ToolInput() = default;
+    virtual ~ToolInput() = default;
+    ToolInput(const ToolInput &) = delete;
+    ToolInput &operator=(const ToolInput &) = delete;
+
+    virtual void moveTo(double x, double y) = 0;
+    void moveTo(Point p) { moveTo(p.x, p.y); }
+    virtual void press(int button = LeftButton);
+    void release(int button = LeftButton);
+    void click(Point p, int button = LeftButton);
+    void drag(Point from, Point to, int steps = 10, int button = LeftButton);
+    // A key by its XKB keysym name ("Escape", "Return", "F4", "a").
+    void key(const std::string &name, unsigned modifiers = NoModifier);
+    void typeText(const std::string &utf8);
+
+protected:
+    // One command to the input tool; what follows its "ok".
+    virtual std::string inputCommand(const std::string &text) const = 0;
+};
 
 struct SessionChild {
     pid_t pid = 0;

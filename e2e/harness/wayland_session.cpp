@@ -403,6 +403,8 @@ WaylandSession::WaylandSession(const WaylandOptions &options) : d(std::make_uniq
 
 WaylandSession::~WaylandSession() = default;
 
+std::string WaylandSession::inputCommand(const std::string &text) const { return d->command(text); }
+
 const WaylandOptions &WaylandSession::options() const { return d->options; }
 const std::string &WaylandSession::waylandDisplay() const { return d->waylandDisplay; }
 const std::string &WaylandSession::busAddress() const { return d->busAddress; }
@@ -550,37 +552,6 @@ void WaylandSession::moveTo(double x, double y)
     d->command(text.str());
 }
 
-void WaylandSession::press(int button) { d->command("press " + std::to_string(button)); }
-void WaylandSession::release(int button) { d->command("release " + std::to_string(button)); }
-
-void WaylandSession::click(Point p, int button)
-{
-    moveTo(p);
-    press(button);
-    release(button);
-}
-
-void WaylandSession::drag(Point from, Point to, int steps, int button)
-{
-    moveTo(from);
-    press(button);
-    for (int i = 1; i <= steps; ++i)
-        moveTo(from.x + (to.x - from.x) * static_cast<double>(i) / steps,
-               from.y + (to.y - from.y) * static_cast<double>(i) / steps);
-    release(button);
-}
-
-void WaylandSession::key(const std::string &name, unsigned modifiers)
-{
-    d->command("key " + std::to_string(modifiers) + " " + name);
-}
-
-void WaylandSession::typeText(const std::string &utf8)
-{
-    const std::string names = detail::keysymNames(utf8);
-    if (!names.empty())
-        d->command("key 0 " + names);
-}
 
 std::string WaylandSession::swaymsg(const std::vector<std::string> &args) const
 {

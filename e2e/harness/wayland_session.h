@@ -25,6 +25,7 @@
 // Wayland tests one at a time (RESOURCE_LOCK), for runs without root.
 
 #include "harness.h"
+#include "session_processes.h"
 
 #include <filesystem>
 #include <memory>
@@ -57,12 +58,10 @@ struct WaylandWindow {
 };
 std::ostream &operator<<(std::ostream &out, const WaylandWindow &w);
 
-class WaylandSession {
+class WaylandSession : public detail::ToolInput {
 public:
     explicit WaylandSession(const WaylandOptions &options = {});
-    ~WaylandSession();
-    WaylandSession(const WaylandSession &) = delete;
-    WaylandSession &operator=(const WaylandSession &) = delete;
+    ~WaylandSession() override;
 
     const WaylandOptions &options() const;
     // What a client needs: the absolute path of sway's socket, the session
@@ -96,15 +95,9 @@ public:
     std::string focusedTitle() const;
 
     // Input through the virtual pointer and keyboard, layout coordinates.
-    void moveTo(double x, double y);
-    void moveTo(Point p) { moveTo(p.x, p.y); }
-    void press(int button = LeftButton);
-    void release(int button = LeftButton);
-    void click(Point p, int button = LeftButton);
-    void drag(Point from, Point to, int steps = 10, int button = LeftButton);
-    // A key by its XKB keysym name ("Escape", "Return", "F4", "a").
-    void key(const std::string &name, unsigned modifiers = NoModifier);
-    void typeText(const std::string &utf8);
+    // (press, click, drag, key, typeText: detail::ToolInput)
+    using ToolInput::moveTo;
+    void moveTo(double x, double y) override;
 
     // A sway command (swaymsg), its answer; throws when it fails.
     std::string swaymsg(const std::vector<std::string> &args) const;
@@ -118,6 +111,7 @@ public:
     struct Impl;
 
 private:
+    std::string inputCommand(const std::string &text) const override;
     std::unique_ptr<Impl> d;
 };
 
