@@ -184,8 +184,13 @@ public:
     }
 
 private:
+    // Pop-ups and tool tips are never blocked, as under Qt's modality: the
+    // completion list of the dialog's name field, for one, has no parent.
     bool belongsToDialog(const QWidget *widget) const
     {
+        const Qt::WindowType type = widget->window()->windowType();
+        if (type == Qt::Popup || type == Qt::ToolTip)
+            return true;
         for (const QWidget *w = widget; w; w = w->parentWidget())
             if (w == dialogs_.back())
                 return true;
