@@ -199,10 +199,9 @@ private:
 
     // A click on another window of the program gives that window the
     // keyboard; it goes back to the dialog, as Qt does for its modal
-    // windows. The focus is set directly rather than asked of the window
-    // manager: openbox, xfwm4, metacity and mutter take it so and keep the
-    // dialog where it is. (i3 ends the full-screen state whenever a window
-    // outside it takes the keyboard, asked for or set directly.)
+    // windows. Set directly or asked of i3, it ends i3's full-screen state
+    // alike (i3 ends it whenever a window outside the full-screen one takes
+    // the keyboard, but for a new dialog that it focuses itself).
     void keyboardBackToDialog(QWindow *now)
     {
         std::erase_if(dialogs_, [](const QPointer<QWidget> &d) { return !d; });
@@ -315,11 +314,60 @@ private:
     bool own_ = false;
 };
 
+// Whether the X11 window manager is i3, by the name it announces on its
+// check window.
+bool underI3()
+{
+#ifdef SKARVEL_X11
+    auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    Display *display = x11 ? x11->display() : nullptr;
+    if (!display)
+        return false;
+    // The first 32-bit item of a window's property (a window id).
+    auto firstItem = [display](Window window, const char *name, Window &value) {
+        const Atom property = XInternAtom(display, name, True);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char *data = nullptr;
+        const bool found = property != None &&
+                           XGetWindowProperty(display, window, property, 0, 1, False, AnyPropertyType, &type, &format,
+                                              &count, &after, &data) == Success &&
+                           data && format == 32 && count > 0;
+        if (found)
+            value = *reinterpret_cast<const unsigned long *>(data);
+        if (data)
+            XFree(data);
+        return found;
+    };
+    Window check = None;
+    if (!firstItem(DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK", check))
+        return false;
+    const Atom nameProperty = XInternAtom(display, "_NET_WM_NAME", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    // A check window that has gone makes an X error that Qt reports and
+    // ignores; the name is then empty.
+    const bool read = nameProperty != None &&
+                      XGetWindowProperty(display, check, nameProperty, 0, 16, False, AnyPropertyType, &type, &format,
+                                         &count, &after, &data) == Success &&
+                      data && format == 8;
+    const QByteArray name = read ? QByteArray(reinterpret_cast<const char *>(data), int(count)) : QByteArray();
+    if (data)
+        XFree(data);
+    return name == "i3";
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 void modalWithoutActivation(QWidget *dialog)
 {
-    if (QGuiApplication::platformName() == QLatin1String("xcb") && windowManagerFrames())
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && underI3())
         new ModalWithoutActivationFilter(dialog);
 }
 
