@@ -468,7 +468,7 @@ Program::Program(const GnomeSession &session, const std::filesystem::path &execu
 {
     auto env = session.clientEnvironment();
     detail::setVariable(env, "QT_QPA_PLATFORM", "wayland");
-    startOnSession(std::move(env), executable, std::move(options));
+    start(std::move(env), executable, std::move(options));
 }
 
 } // namespace e2e

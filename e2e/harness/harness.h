@@ -427,7 +427,8 @@ enum class WaylandPlatform { Native, Xwayland };
 // minus WAYLAND_DISPLAY and XDG_SESSION_TYPE (which would send the screen
 //   read to the desktop portal), SESSION_MANAGER, XDG_CURRENT_DESKTOP,
 //   DESKTOP_SESSION, QT_QPA_PLATFORMTHEME, QT_STYLE_OVERRIDE,
-//   QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS, which would make the look
+//   QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS,
+//   QT_WAYLAND_DISABLE_WINDOWDECORATION, which would make the look
 //   depend on the machine. options.env and options.unsetEnv override all this.
 // The destructor kills the whole process group (what the program started
 // too) if kill() has not done so.
@@ -471,10 +472,12 @@ public:
 
 private:
     void reap();
-    // The Wayland sessions' start: a private home and the common variables
-    // over the session's client environment.
-    void startOnSession(std::vector<std::string> env, const std::filesystem::path &executable,
-                        ProgramOptions options);
+    // Every start: a private home and the common variables over the given
+    // environment (the test's own for X, the session's client environment
+    // on Wayland), then options.env and options.unsetEnv.
+    enum class RuntimeDir { Session, Private };
+    void start(std::vector<std::string> env, const std::filesystem::path &executable, ProgramOptions options,
+               RuntimeDir runtimeDir = RuntimeDir::Session);
     std::unique_ptr<TempDir> private_;
     std::filesystem::path home_;
     std::filesystem::path outputFile_;

@@ -26,51 +26,24 @@ long statusField(pid_t pid, const std::string &field)
 } // namespace
 
 Program::Program(const VirtualDisplay &display, const std::filesystem::path &executable, ProgramOptions options)
-    : private_(std::make_unique<TempDir>("skarvel-e2e-program"))
 {
-    home_ = private_->path() / "home";
-    const auto runtime = private_->path() / "runtime";
-    for (const auto &dir : {home_, home_ / ".config", home_ / ".cache", home_ / ".local/share", runtime})
-        std::filesystem::create_directories(dir);
-    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all); // what Qt insists on
-    outputFile_ = options.outputFile.empty() ? private_->path() / "output.txt" : options.outputFile;
-
     auto env = detail::currentEnvironment();
-    for (const char *name : {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "SESSION_MANAGER", "XDG_CURRENT_DESKTOP",
-                             "DESKTOP_SESSION", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR",
-                             "QT_SCREEN_SCALE_FACTORS"})
+    for (const char *name : {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "SESSION_MANAGER", "DESKTOP_SESSION"})
         detail::unsetVariable(env, name);
     detail::setVariable(env, "DISPLAY", display.name());
     detail::setVariable(env, "QT_QPA_PLATFORM", "xcb");
-    detail::setVariable(env, "LC_ALL", "C.UTF-8");
-    detail::setVariable(env, "HOME", home_.string());
-    detail::setVariable(env, "XDG_CONFIG_HOME", (home_ / ".config").string());
-    detail::setVariable(env, "XDG_CACHE_HOME", (home_ / ".cache").string());
-    detail::setVariable(env, "XDG_DATA_HOME", (home_ / ".local/share").string());
-    detail::setVariable(env, "XDG_RUNTIME_DIR", runtime.string());
-    for (const auto &[name, value] : options.env)
-        detail::setVariable(env, name, value);
-    for (const auto &name : options.unsetEnv)
-        detail::unsetVariable(env, name);
-
-    detail::SpawnRequest request;
-    request.executable = executable;
-    request.args = std::move(options.args);
-    request.environment = std::move(env);
-    request.workingDirectory = options.workingDirectory.empty() ? home_ : options.workingDirectory;
-    request.outputFile = outputFile_;
-    pid_ = detail::spawn(request);
+    start(std::move(env), executable, std::move(options), RuntimeDir::Private);
 }
 
-void Program::startOnSession(std::vector<std::string> env, const std::filesystem::path &executable,
-                             ProgramOptions options)
+void Program::start(std::vector<std::string> env, const std::filesystem::path &executable, ProgramOptions options,
+                    RuntimeDir runtimeDir)
 {
     private_ = std::make_unique<TempDir>("skarvel-e2e-program");
     home_ = private_->path() / "home";
     const auto runtime = private_->path() / "runtime";
     for (const auto &dir : {home_, home_ / ".config", home_ / ".cache", home_ / ".local/share", runtime})
         std::filesystem::create_directories(dir);
-    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all); // what Qt insists on
     outputFile_ = options.outputFile.empty() ? private_->path() / "output.txt" : options.outputFile;
 
     for (const char *name : {"XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "QT_SCALE_FACTOR",
@@ -81,6 +54,10 @@ void Program::startOnSession(std::vector<std::string> env, const std::filesystem
     detail::setVariable(env, "XDG_CONFIG_HOME", (home_ / ".config").string());
     detail::setVariable(env, "XDG_CACHE_HOME", (home_ / ".cache").string());
     detail::setVariable(env, "XDG_DATA_HOME", (home_ / ".local/share").string());
+    // A session's clients share its runtime folder (sockets, the document
+    // portal); a program on a bare X server gets one of its own.
+    if (runtimeDir == RuntimeDir::Private)
+        detail::setVariable(env, "XDG_RUNTIME_DIR", runtime.string());
     for (const auto &[name, value] : options.env)
         detail::setVariable(env, name, value);
     for (const auto &name : options.unsetEnv)

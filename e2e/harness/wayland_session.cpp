@@ -533,7 +533,7 @@ Program::Program(const WaylandSession &session, const std::filesystem::path &exe
     } else {
         detail::setVariable(env, "QT_QPA_PLATFORM", "wayland");
     }
-    startOnSession(std::move(env), executable, std::move(options));
+    start(std::move(env), executable, std::move(options));
 }
 
 } // namespace e2e
