@@ -188,6 +188,9 @@ TEST_P(Desktops, TheFrozenDesktopCoversThePanelAndEveryWindowComesUpInFront)
     const Point from{away.x - 100, away.y}, to{away.x, away.y};
     ASSERT_FALSE(question->frameRect.contains(from.x, from.y) || question->frameRect.contains(to.x, to.y));
     display.drag(from, to);
+    // Once the window manager has handled the press (and given the surface
+    // the keyboard), the keyboard is back with the question before a key.
+    display.waitForWindowManager();
     EXPECT_TRUE(waitUntil([&] { return display.focusedWindow() == question->id; }))
         << "the keyboard did not go back to the question after a click on the surface";
     for (int x = from.x; x <= to.x; x += 10)
