@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QWindow>
 
 #include "Palitra/palitra_controls.h"
 #include "canvas/errors.h"
@@ -81,12 +82,37 @@ void TForm1::showEvent(QShowEvent *event)
     // here, the last moment before the window is first mapped, and the
     // snapshot step copies from that reading. Until then the surface shows the
     // reading, which is exactly the desktop a see-through window would show.
+    // Where nothing of a window reaches the screen before its first frame
+    // (Qt's Wayland platform), the window is made at once and the reading is
+    // collected just before that frame, by the first expose or the snapshot
+    // step, whichever comes first: the compositor's handshake for the new
+    // window then runs while the desktop portal reads the screen.
     if (!screenRead_) {
-        screenRead_ = true;
-        if (platform::readScreenBeforeMapping())
-            Image1->SetBackdrop(&platform::screenReading());
+        if (platform::windowInvisibleUntilFirstFrame() && windowHandle())
+            windowHandle()->installEventFilter(this);
+        else
+            readScreen();
     }
     TForm::showEvent(event);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    // The first expose is what paints and commits the first frame.
+    if (watched == windowHandle() && event->type() == QEvent::Expose)
+        readScreen();
+    return TForm::eventFilter(watched, event);
+}
+
+void TForm1::readScreen()
+{
+    if (screenRead_)
+        return;
+    screenRead_ = true;
+    if (windowHandle())
+        windowHandle()->removeEventFilter(this);
+    if (platform::readScreenBeforeMapping())
+        Image1->SetBackdrop(&platform::screenReading());
 }
 
 void TForm1::changeEvent(QEvent *event)
@@ -115,6 +141,8 @@ void TForm1::Timer1Timer()
     // after it, so that a failing step is reported once and not every
     // millisecond.
     Timer1->stop();
+    // The step may come before the first frame that waits for the reading.
+    readScreen();
 
     // Once the step is over, whether it copied the screen or failed, the
     // reading goes, and its memory back to the system; the surface then shows

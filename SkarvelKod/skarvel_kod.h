@@ -52,8 +52,13 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Reads the screen once, for the snapshot step, and shows the reading
+    // until then.
+    void readScreen();
+
     bool screenRead_ = false;
 };
 

@@ -1,7 +1,7 @@
 // On a headless 1920 x 1080 Wayland desktop (sway and the desktop portal):
 // the portal's own screenshot (the request until its answer, and until its
-// PNG is loaded), and the time from starting the program to the frame that
-// puts the frozen desktop on the output.
+// PNG is loaded), and the time from starting the program to the first frame
+// on the output that shows the frozen desktop.
 
 #include <benchmark/benchmark.h>
 
@@ -15,16 +15,17 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdint>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
-#include <regex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "harness/wayland_session.h"
+#include "output_watch.h"
 
 using namespace e2e;
 using Clock = std::chrono::steady_clock;
@@ -32,6 +33,17 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 std::unique_ptr<WaylandSession> session;
+
+// The median of a run's times, in milliseconds: under load a few slow runs
+// pull the mean far off.
+double medianMs(std::vector<double> times)
+{
+    if (times.empty())
+        return 0;
+    std::sort(times.begin(), times.end());
+    const std::size_t n = times.size();
+    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
 
 std::string sessionVariable(const std::string &name)
 {
@@ -57,121 +69,155 @@ public Q_SLOTS:
     }
 };
 
-void PortalScreenshot(benchmark::State &state)
-{
-    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(sessionVariable("DBUS_SESSION_BUS_ADDRESS")),
-                                                        QStringLiteral("bench"));
-    QString sender = bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    double answeredMs = 0;
-    int n = 0;
-    static int requests = 0; // a token names one request of the connection, in every repetition
-    for (auto _ : state) {
-        ++n;
+// Screenshots through the portal, as the program asks for them, on a
+// connection of the bench's own.
+class Portal {
+public:
+    Portal()
+        : bus_(QDBusConnection::connectToBus(QString::fromStdString(sessionVariable("DBUS_SESSION_BUS_ADDRESS")),
+                                             QStringLiteral("bench")))
+    {
+        sender_ = bus_.baseService().mid(1);
+        sender_.replace(QLatin1Char('.'), QLatin1Char('_'));
+    }
+
+    struct Shot {
+        double answeredMs = -1; // the request until its answer
+        double loadedMs = -1;   // until its PNG is loaded as well; -1 without a picture
+    };
+
+    Shot take()
+    {
+        static int requests = 0; // a token names one request of the connection
         const QString token = QStringLiteral("bench%1").arg(requests++);
-        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender_, token);
         Catcher catcher;
-        bus.connect(QStringLiteral("org.freedesktop.portal.Desktop"), path, QStringLiteral("org.freedesktop.portal.Request"),
-                    QStringLiteral("Response"), &catcher, SLOT(onResponse(uint, QVariantMap)));
+        bus_.connect(QStringLiteral("org.freedesktop.portal.Desktop"), path,
+                     QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), &catcher,
+                     SLOT(onResponse(uint, QVariantMap)));
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
             QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"));
         call << QString() << QVariantMap{{QStringLiteral("handle_token"), token}, {QStringLiteral("interactive"), false}};
         const auto start = Clock::now();
-        bus.call(call);
+        bus_.call(call);
         QTimer::singleShot(10000, &catcher.loop, &QEventLoop::quit);
         if (!catcher.answered)
             catcher.loop.exec();
         const auto answered = Clock::now();
         const QImage image(QUrl(catcher.uri).toLocalFile());
         const auto loaded = Clock::now();
-        if (!catcher.answered || image.isNull()) {
+        if (!catcher.answered || image.isNull())
+            return {};
+        return {std::chrono::duration<double, std::milli>(answered - start).count(),
+                std::chrono::duration<double, std::milli>(loaded - start).count()};
+    }
+
+private:
+    QDBusConnection bus_;
+    QString sender_;
+};
+
+void PortalScreenshot(benchmark::State &state)
+{
+    Portal portal;
+    std::vector<double> answered, loaded;
+    for (auto _ : state) {
+        const Portal::Shot shot = portal.take();
+        if (shot.loadedMs < 0) {
             state.SkipWithError("the portal gave no picture");
             break;
         }
-        answeredMs += std::chrono::duration<double, std::milli>(answered - start).count();
-        state.SetIterationTime(std::chrono::duration<double>(loaded - start).count());
+        answered.push_back(shot.answeredMs);
+        loaded.push_back(shot.loadedMs);
+        state.SetIterationTime(shot.loadedMs / 1000);
     }
-    state.counters["answer_ms"] = n ? answeredMs / n : 0;
+    state.counters["answer_median_ms"] = medianMs(answered);
+    state.counters["median_ms"] = medianMs(loaded);
 }
 
-// Milliseconds on the clock libwayland stamps its WAYLAND_DEBUG lines with
-// (the real-time clock's microseconds, in 32 bits).
-double waylandClockMs()
+// From a program's start to the first frame on the output that shows the
+// frozen desktop, as a person sees it: the compositor's screen copy gives
+// every frame that changes anything on the output, with the time it was
+// shown. The desktop stays as it is, so the first changed frame that shows
+// it whole is the surface's (a frame that shows anything else, a white
+// surface say, does not count). In milliseconds; -1 if it never came.
+double startToFrozenDesktop(OutputWatch &output, const std::string &program)
 {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    const auto us = static_cast<std::uint32_t>(now.tv_sec * 1000000LL + now.tv_nsec / 1000);
-    return us / 1000.0;
-}
-
-// When the surface sent the frame that follows its acknowledgement of the
-// full-screen state: from then on sway shows it full screen, that is the
-// frozen desktop. Read from the program's own Wayland log; -1 if not yet.
-double frozenDesktopStamp(const std::filesystem::path &log)
-{
-    std::ifstream in(log);
-    const std::regex line(R"(^\[\s*([0-9.]+)\]\s+(.*)$)");
-    const std::regex shell(R"(get_xdg_surface\(new id xdg_surface@(\d+), wl_surface@(\d+)\))");
-    const std::regex toplevel(R"(get_toplevel\(new id xdg_toplevel@(\d+)\))");
-    std::string text, xdgSurface, surface, top;
-    bool fullScreenConfigured = false, acknowledged = false;
-    std::smatch m, n;
-    while (std::getline(in, text)) {
-        if (!std::regex_match(text, m, line))
-            continue;
-        const std::string what = m[2];
-        if (surface.empty() && std::regex_search(what, n, shell)) {
-            xdgSurface = n[1];
-            surface = n[2];
-        } else if (!surface.empty() && top.empty() && std::regex_search(what, n, toplevel)) {
-            top = n[1];
-        } else if (!top.empty() && what.starts_with("xdg_toplevel@" + top + ".configure(") &&
-                   what.find("array[0]") == std::string::npos) {
-            fullScreenConfigured = true; // a configure that carries states
-        } else if (fullScreenConfigured && what.find("xdg_surface@" + xdgSurface + ".ack_configure(") !=
-                                               std::string::npos) {
-            acknowledged = true;
-        } else if (acknowledged && what.find("wl_surface@" + surface + ".commit()") != std::string::npos) {
-            return std::stod(m[1]);
-        }
+    // Changes from before (the last run's window going) come at the output's
+    // next frame, a few milliseconds after asking: they are taken until the
+    // output has been still for 300 ms.
+    do
+        output.arm();
+    while (output.wait(300ms));
+    const auto start = Clock::now();
+    Program app(*session, program);
+    std::optional<Clock::time_point> shown;
+    for (auto end = start + 30s; Clock::now() < end && !shown;) {
+        const auto frame = output.wait(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()));
+        if (frame && *frame >= start && output.shows(Pattern::A))
+            shown = frame;
+        else
+            output.arm();
     }
-    return -1;
+    if (!shown)
+        std::fprintf(stderr, "%s: no frozen desktop within 30 s; its output:\n%s\n", program.c_str(),
+                     app.output().c_str());
+    app.kill();
+    session->waitWindowGone("Скарвел");
+    return shown ? std::chrono::duration<double, std::milli>(*shown - start).count() : -1;
 }
 
-// From the program's start to the frame that puts the frozen desktop on the
-// output, as its own Wayland log shows it; the output is read back too, and
-// must show the desktop as it was.
+// The program's start to the frozen desktop, each run paired with a portal
+// screenshot just before it: under a changing load only the pair's
+// difference, the program's time over the portal's own, holds still.
+// SKARVEL_BENCH_COMPARE names another build of the program, run in the same
+// rounds (in turns first and second) and reported as compare_*.
 void StartToFrozenDesktop(benchmark::State &state)
 {
-    int run = 0;
+    OutputWatch output(session->waylandDisplay());
+    Portal portal;
+    const char *compare = std::getenv("SKARVEL_BENCH_COMPARE");
+    const bool comparing = compare && *compare;
+    std::vector<double> times, portalTimes, over, compareTimes, compareOver, gain;
+    int round = 0;
     for (auto _ : state) {
-        ProgramOptions options;
-        options.env["WAYLAND_DEBUG"] = "1";
-        const TempDir dir("skarvel-bench");
-        options.outputFile = dir.path() / ("run-" + std::to_string(run++) + ".log");
-        const double start = waylandClockMs();
-        Program app(*session, SKARVEL_PATH, options);
-        double shown = -1;
-        waitUntil([&] { return (shown = frozenDesktopStamp(options.outputFile)) >= 0; }, 30s, 5ms);
-        if (shown < 0 || !waitUntil([&] { return session->compareDesktop(Pattern::A).matches(); })) {
-            state.SkipWithError("the frozen desktop did not appear");
+        const double portalMs = portal.take().loadedMs;
+        double ms = -1, compareMs = 0;
+        if (comparing && round % 2)
+            compareMs = startToFrozenDesktop(output, compare);
+        ms = startToFrozenDesktop(output, SKARVEL_PATH);
+        if (comparing && round % 2 == 0)
+            compareMs = startToFrozenDesktop(output, compare);
+        ++round;
+        if (portalMs < 0 || ms < 0 || compareMs < 0) {
+            state.SkipWithError(portalMs < 0 ? "the portal gave no picture" : "the frozen desktop did not appear");
             break;
         }
-        // The stamps wrap every 71 minutes.
-        double ms = shown - start;
-        if (ms < 0)
-            ms += 4294967.296;
-        state.SetIterationTime(ms / 1000.0);
-        app.kill();
-        session->waitWindowGone("Скарвел");
+        state.SetIterationTime(ms / 1000);
+        times.push_back(ms);
+        portalTimes.push_back(portalMs);
+        over.push_back(ms - portalMs);
+        if (comparing) {
+            compareTimes.push_back(compareMs);
+            compareOver.push_back(compareMs - portalMs);
+            gain.push_back(compareMs - ms);
+        }
+    }
+    state.counters["median_ms"] = medianMs(times);
+    state.counters["portal_median_ms"] = medianMs(portalTimes);
+    state.counters["over_portal_median_ms"] = medianMs(over);
+    if (comparing) {
+        state.counters["compare_median_ms"] = medianMs(compareTimes);
+        state.counters["compare_over_portal_median_ms"] = medianMs(compareOver);
+        state.counters["compare_minus_this_median_ms"] = medianMs(gain);
     }
 }
 
 } // namespace
 
-BENCHMARK(PortalScreenshot)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(StartToFrozenDesktop)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(7);
+BENCHMARK(PortalScreenshot)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(11);
+BENCHMARK(StartToFrozenDesktop)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(11);
 
 int main(int argc, char **argv)
 {

@@ -248,6 +248,13 @@ std::uint64_t screenFrameBytes()
     return std::uint64_t(std::max(screen.width(), 0)) * std::uint64_t(std::max(screen.height(), 0)) * 4;
 }
 
+bool windowInvisibleUntilFirstFrame()
+{
+    // Under Xwayland (the xcb platform on a Wayland desktop) an X window is
+    // on the screen, unpainted, as soon as it is mapped.
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 void startScreenRead()
 {
     if (waylandSession())

@@ -52,6 +52,10 @@ QString takeScreenReadFailure(bool *outOfMemory = nullptr);
 // The bytes of one whole frame of the primary display at 32 bits per pixel,
 // as a window covering it needs for its image.
 std::uint64_t screenFrameBytes();
+// Whether nothing of a window reaches the screen before its first frame is
+// committed (Qt's Wayland platform): the surface may then be shown before the
+// screen is read, as long as the reading is taken before that frame.
+bool windowInvisibleUntilFirstFrame();
 // Starts the reading early where it takes long (the desktop portal on
 // Wayland); readScreenBeforeMapping then collects it.
 void startScreenRead();

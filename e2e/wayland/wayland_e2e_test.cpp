@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
 #include "harness/wayland_session.h"
 #include "saving/tests/bmp_reader.h"
@@ -155,7 +159,67 @@ void frozenDesktopRun(const WaylandOptions &options, WaylandPlatform platform)
     EXPECT_TRUE(app.running()) << app.output();
 }
 
+// The process of this session that runs the executable (0 if none): the one
+// whose environment names the session's Wayland socket.
+pid_t sessionProcess(const WaylandSession &session, const std::filesystem::path &executable)
+{
+    const std::string mark = "WAYLAND_DISPLAY=" + session.waylandDisplay();
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        std::error_code error;
+        if (pid.find_first_not_of("0123456789") != std::string::npos ||
+            std::filesystem::read_symlink(entry.path() / "exe", error) != executable)
+            continue;
+        std::ifstream environment(entry.path() / "environ", std::ios::binary);
+        for (std::string variable; std::getline(environment, variable, '\0');)
+            if (variable == mark)
+                return std::stoi(pid);
+    }
+    return 0;
+}
+
+// Holds a process stopped, for as long as it lives.
+struct Stopped {
+    pid_t pid;
+    explicit Stopped(pid_t p) : pid(p) { ::kill(pid, SIGSTOP); }
+    ~Stopped() { resume(); }
+    void resume()
+    {
+        if (pid > 0)
+            ::kill(std::exchange(pid, 0), SIGCONT);
+    }
+};
+
 } // namespace
+
+// The surface is made while the portal reads the screen, and shows nothing
+// until the reading is in. With the portal's screenshot held up, the program
+// gets its surface ready (it answers the compositor's first configure, after
+// which a frame could follow at once) while the desktop still shows and can
+// change; the picture is then the desktop as the portal found it.
+TEST(WaylandFrozenDesktop, TheSurfaceWaitsUnseenForThePortalsPicture)
+{
+    WaylandSession session;
+    session.paintDesktop(Pattern::A);
+    const pid_t backend = sessionProcess(session, "/usr/libexec/xdg-desktop-portal-wlr");
+    ASSERT_GT(backend, 0) << "the wlr portal backend of the session is not found";
+    Stopped held(backend);
+    ProgramOptions options;
+    options.env["WAYLAND_DEBUG"] = "1";
+    Program app(session, SKARVEL_PATH, options);
+    ASSERT_TRUE(waitUntil([&] { return app.output().find(".ack_configure(") != std::string::npos; }, 30s))
+        << "the surface was not made while the portal worked";
+    // paintDesktop waits for grim to read the new desktop back: nothing of
+    // the program may cover it.
+    session.paintDesktop(Pattern::B);
+    held.resume();
+    const WaylandWindow surface = waitSurface(session, app);
+    EXPECT_EQ(surface.rect, session.outputRect(0)) << surface;
+    ASSERT_TRUE(waitUntil([&] { return shows(session, Pattern::B); }))
+        << session.compareDesktop(Pattern::B) << "; windows:" << windowList(session);
+    expectFrozen(session, Pattern::B, Pattern::A);
+    EXPECT_TRUE(app.running());
+}
 
 TEST(WaylandFrozenDesktop, NativeWaylandShowsTheDesktopAsItWasAtStart)
 {
