@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <vector>
+
 #ifdef SKARVEL_X11
 #include <QtGui/qguiapplication_platform.h>
 #include <X11/Xlib.h>
@@ -146,7 +148,10 @@ class ModalStack : public QObject {
 public:
     static ModalStack &instance()
     {
-        static ModalStack *stack = new ModalStack(qApp);
+        // Made anew should the application object be.
+        static QPointer<ModalStack> stack;
+        if (!stack)
+            stack = new ModalStack(qApp);
         return *stack;
     }
 
@@ -217,6 +222,8 @@ private:
                 XSetInputFocus(display, dialog->winId(), RevertToParent, CurrentTime);
                 XFlush(display);
             }
+#else
+        Q_UNUSED(dialog);
 #endif
     }
 
