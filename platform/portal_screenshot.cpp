@@ -164,9 +164,19 @@ void deleteIfMadeForUs(const QString &, const ReadFile &, const FileTime &) {}
 // event loop receives the answer.
 PortalShot askPortal(const PortalLimits &limits)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return {{}, QStringLiteral("no session bus: %1").arg(bus.lastError().message())};
+    // A session bus connection of its own. The shared one, once the main
+    // thread has touched it (Qt's accessibility bridge does while the window
+    // system starts), holds back every incoming message until the main
+    // thread's event loop runs; that thread waits for this answer before it
+    // runs any, so the answer would arrive and never be delivered. Qt never
+    // holds back a connection opened by name.
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                        QStringLiteral("skarvel-portal-screenshot"));
+    if (!bus.isConnected()) {
+        const QString why = bus.lastError().message();
+        QDBusConnection::disconnectFromBus(bus.name()); // a later request tries again
+        return {{}, QStringLiteral("no session bus: %1").arg(why)};
+    }
 
     // The request object's path is known before the call, so that the answer
     // cannot come before the subscription.

@@ -50,6 +50,9 @@
 // - A seed of anything random is printed and can be replayed through an
 //   environment variable. scripts/test --stress N runs the end-to-end tests
 //   N times at -j2 and N/3 at -j4; a new test should pass it before it lands.
+// - The desktop changes the way a person's does, through a client, never by
+//   reconfiguring the display: sway's "output ... bg" resets the output and
+//   its input devices, and for a frame or two shows no full-screen window.
 //
 // Tests of the program are built with skarvel_add_e2e_test() (see
 // e2e/CMakeLists.txt), which links this library and defines SKARVEL_PATH.

@@ -97,6 +97,7 @@ struct WaylandSession::Impl : detail::SessionProcesses {
     std::string waylandDisplay, swaySocket, busAddress, x11Display;
     std::vector<std::string> outputs;
     std::vector<Rect> outputRects;
+    pid_t background = 0; // the client that draws the desktop
 
     ~Impl() { stop(); }
 
@@ -111,6 +112,8 @@ struct WaylandSession::Impl : detail::SessionProcesses {
             detail::setVariable(env, "DBUS_SESSION_BUS_ADDRESS", busAddress);
         if (!swaySocket.empty())
             detail::setVariable(env, "SWAYSOCK", swaySocket);
+        if (!sessionLogs().empty())
+            detail::setVariable(env, "QDBUS_DEBUG", "1"); // the program's D-Bus traffic in its output
         return env;
     }
 
@@ -240,10 +243,52 @@ struct WaylandSession::Impl : detail::SessionProcesses {
             {"/usr/libexec/xdg-desktop-portal-gtk", "org.freedesktop.impl.portal.desktop.gtk"},
             {"/usr/libexec/xdg-desktop-portal", "org.freedesktop.portal.Desktop"},
         };
+        // With SKARVEL_E2E_SESSION_LOGS set, everything on the session bus and
+        // the portal's own account of each request go to the session's logs.
+        const bool logged = !sessionLogs().empty();
+        if (logged)
+            start("dbus-monitor", "dbus-monitor", {"--session"}, env);
         for (const auto &[program, busName] : parts) {
             const std::string name = std::filesystem::path(program).filename().string();
-            start(name, program, {}, env);
+            std::vector<std::string> args;
+            if (logged)
+                args = name.ends_with("-wlr") ? std::vector<std::string>{"-l", "TRACE"} : std::vector<std::string>{"-v"};
+            start(name, program, args, env);
             waitBusName(children.back(), busName);
+        }
+    }
+
+    // Starts a background client and waits until it has put a picture on
+    // every output (its protocol log shows a buffer attached to each of its
+    // surfaces and committed, and sway has answered a request made after
+    // that), then stops the one it replaces.
+    void replaceBackground(const std::vector<std::string> &args)
+    {
+        auto env = clientEnvironment();
+        detail::setVariable(env, "WAYLAND_DEBUG", "1");
+        const pid_t previous = background;
+        background = start("swaybg-" + std::to_string(counter++), "swaybg", args, env);
+        const detail::SessionChild &child = children.back();
+        const bool drawn = waitUntil([&] {
+            expectAlive(child);
+            std::istringstream log(readFile(child.log));
+            std::size_t committed = 0;
+            bool attached = false;
+            for (std::string line; std::getline(log, line);) {
+                attached = attached || line.find(".attach(wl_buffer@") != std::string::npos;
+                if (attached && line.find(".commit()") != std::string::npos) {
+                    ++committed;
+                    attached = false;
+                }
+            }
+            return committed >= outputs.size();
+        }, 10s, 20ms);
+        if (!drawn)
+            throw Error("the desktop's background client drew nothing: " + detail::logTail(child.log));
+        run("swaymsg", {"-t", "get_version"});
+        if (previous) {
+            detail::stopProcessGroup(previous, SIGTERM, 3s);
+            std::erase_if(children, [&](const detail::SessionChild &c) { return c.pid == previous; });
         }
     }
 
@@ -260,10 +305,32 @@ struct WaylandSession::Impl : detail::SessionProcesses {
     void stop()
     {
         stopAll();
+        keepLogs();
         // The document portal may have mounted its file system in the runtime
         // folder; it has to go before the folder can.
         if (!runtimeDir.empty() && std::filesystem::exists(runtimeDir / "doc"))
             umount2((runtimeDir / "doc").c_str(), MNT_DETACH);
+    }
+
+    // The folder SKARVEL_E2E_SESSION_LOGS names, or none.
+    static std::filesystem::path sessionLogs()
+    {
+        const char *folder = std::getenv("SKARVEL_E2E_SESSION_LOGS");
+        return folder ? folder : "";
+    }
+
+    // Copies the session's logs into a folder of their own there.
+    void keepLogs() const
+    {
+        const auto folder = sessionLogs();
+        if (folder.empty() || !dir)
+            return;
+        const auto to = folder / (std::to_string(getpid()) + "-" + dir->path().filename().string());
+        std::error_code ignored;
+        std::filesystem::create_directories(to, ignored);
+        for (const auto &entry : std::filesystem::directory_iterator(dir->path(), ignored))
+            if (entry.path().extension() == ".log")
+                std::filesystem::copy_file(entry.path(), to / entry.path().filename(), ignored);
     }
 
     QJsonObject tree() const
@@ -367,6 +434,14 @@ Rgb WaylandSession::desktopColor(Pattern pattern, int output, int x, int y) cons
 
 void WaylandSession::paintDesktop(Pattern pattern, bool waitShown)
 {
+    // The desktop is a background client of the session's own (swaybg, one
+    // surface per output), not sway's "output bg": that command reconfigures
+    // the output, resets the pointer and the input devices and restarts
+    // sway's background client, and sway then shows a frame or two without
+    // the full-screen window on top (its grey, then black) while a desktop
+    // changes below the program. A new client replaces the old one instead,
+    // as a wallpaper changes on a person's desktop.
+    std::vector<std::string> args;
     for (int i = 0; i < static_cast<int>(d->outputs.size()); ++i) {
         const Rect device = deviceRect(i);
         Image picture(device);
@@ -376,9 +451,9 @@ void WaylandSession::paintDesktop(Pattern pattern, bool waitShown)
         const auto file = d->dir->path() /
                           ("desktop-" + std::to_string(i) + "-" + std::to_string(d->counter++) + ".png");
         picture.savePng(file);
-        chmod(file.c_str(), 0644);
-        swaymsg({"output", d->outputs[static_cast<std::size_t>(i)], "bg", file.string(), "fill"});
+        args.insert(args.end(), {"-o", d->outputs[static_cast<std::size_t>(i)], "-i", file.string(), "-m", "fill"});
     }
+    d->replaceBackground(args);
     for (int i = 0; waitShown && i < static_cast<int>(d->outputs.size()); ++i)
         if (!waitUntil([&] { return compareDesktop(pattern, i).matches(); }))
             throw Error("the desktop of " + d->outputs[static_cast<std::size_t>(i)] +

@@ -80,7 +80,8 @@ public:
 
     // Every output shows the pattern over the whole layout in device pixels
     // (output i shows it from its layout position x scale); returns once
-    // grim reads it back (or at once, when waitShown is false).
+    // grim reads it back (or, when waitShown is false, once the desktop's
+    // client has drawn it, which may be below the program's windows).
     void paintDesktop(Pattern pattern, bool waitShown = true);
     // The output's picture, device pixels, placed at (0, 0).
     Image grab(int output = 0) const;

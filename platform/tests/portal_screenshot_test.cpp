@@ -87,6 +87,23 @@ private slots:
         daemon.waitForFinished();
     }
 
+    // The program's main thread touches the shared session bus before its
+    // event loop runs (Qt's accessibility bridge does), then waits for the
+    // screenshot: the answer must still come through.
+    void answerWhileTheMainThreadWaitsBeforeItsEventLoop()
+    {
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        const QString file = dir.filePath("before-the-event-loop");
+        portal.reply = Reply::Answer;
+        portal.code = 0;
+        portal.file = file;
+        portal.make = [=, this] { picture().save(file, "PNG"); };
+        platform::PortalScreenshot request({60s, 60s});
+        const platform::PortalShot shot = request.take();
+        QCOMPARE(shot.error, QString());
+        QCOMPARE(shot.image, picture());
+    }
+
     void everyAnswerOfThePortal_data()
     {
         QTest::addColumn<Reply>("reply");
