@@ -117,8 +117,9 @@ void TForm1::readScreen()
 
 void TForm1::changeEvent(QEvent *event)
 {
-    // i3 ends the full-screen state when another window of the program asks
-    // for the keyboard (a message box, the save dialog do). Back on the
+    // i3 ends the full-screen state when another window of the program
+    // takes the keyboard other than as a new dialog (a box open above the
+    // surface takes it back after a click on the surface). Back on the
     // surface, the person gets the whole screen again.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && isVisible() &&
         !(windowState() & (Qt::WindowFullScreen | Qt::WindowMinimized)))

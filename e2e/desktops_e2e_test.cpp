@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "steps.h"
 
 using namespace e2e;
@@ -23,6 +26,37 @@ void expectInFrontWithFocus(const VirtualDisplay &display, const WindowInfo &win
     })) << what << " is not in front of the surface";
     EXPECT_TRUE(waitUntil([&] { return display.focusedWindow() == window.id; }))
         << what << " did not get the keyboard focus";
+}
+
+// While a box is open above it, the surface stays full screen, and the panel
+// shows nowhere beside the windows in front (the surface among them) unless
+// the window manager lets it up while another window has the keyboard. i3
+// would end the full-screen state in answer to a request to activate the
+// box, which comes just after the box is mapped, so the state is watched a
+// moment.
+void expectSurfaceCoversBehind(const VirtualDisplay &display, const WindowInfo &surface, const Rect &panel,
+                               const std::vector<WindowId> &inFront, bool panelRises, const std::string &what)
+{
+    auto fullScreen = [&] {
+        const std::optional<WindowInfo> now = display.windowInfo(surface.id);
+        return now && now->viewable() && now->rect == display.screenRect();
+    };
+    auto panelHidden = [&] {
+        std::vector<WindowId> allowed;
+        for (WindowId id : inFront)
+            if (const std::optional<WindowInfo> window = display.windowInfo(id))
+                allowed.push_back(window->frame);
+        const int y = panel.y + panel.height / 2;
+        for (int x = panel.x + 4; x < panel.x + panel.width; x += 24)
+            if (std::find(allowed.begin(), allowed.end(), display.frameAt(x, y)) == allowed.end())
+                return false;
+        return true;
+    };
+    auto covers = [&] { return fullScreen() && (panelRises || panelHidden()); };
+    EXPECT_TRUE(waitUntil(covers)) << "the surface does not cover the screen while " << what << " is open";
+    waitUntil([&] { return !covers(); }, 1s);
+    EXPECT_TRUE(fullScreen()) << "the surface left the full screen while " << what << " is open";
+    EXPECT_TRUE(panelRises || panelHidden()) << "the panel shows while " << what << " is open";
 }
 
 // The window once the program has put it in its place: it stays where it is
@@ -54,6 +88,8 @@ TEST_P(Desktops, TheFrozenDesktopCoversThePanelAndEveryWindowComesUpInFront)
     ASSERT_TRUE(panel) << "no panel on the screen";
     ASSERT_GE(panel->height, 10);
     EXPECT_EQ(run.surface.frameRect, display.screenRect()) << "the surface has no border";
+    // xfwm4 lets the panel up while another window has the keyboard.
+    const bool panelRises = GetParam() == WindowManager::Xfwm4;
 
     // The panel does not show through: clicks there reach the surface.
     const Point onPanel = panel->center();
@@ -125,6 +161,8 @@ TEST_P(Desktops, TheFrozenDesktopCoversThePanelAndEveryWindowComesUpInFront)
     // The save dialog, in front and with the keyboard; Escape puts it away.
     const WindowInfo dialog = run.openSaveDialog(options);
     expectInFrontWithFocus(display, dialog, "the save dialog");
+    expectSurfaceCoversBehind(display, run.surface, *panel, {run.surface.id, dialog.id, options.id}, panelRises,
+                              "the save dialog");
     display.key(XK_Escape);
     ASSERT_TRUE(display.waitWindowGone(saveDialogTitle));
     run.closeOptions(display.findWindow(optionsTitle));
@@ -143,6 +181,20 @@ TEST_P(Desktops, TheFrozenDesktopCoversThePanelAndEveryWindowComesUpInFront)
     const std::optional<WindowInfo> question = run.messageBox();
     ASSERT_TRUE(question) << "Escape did not ask before leaving";
     expectInFrontWithFocus(display, *question, "the question");
+    expectSurfaceCoversBehind(display, run.surface, *panel, {run.surface.id, question->id}, panelRises,
+                              "the question");
+    // A stroke on the frozen desktop while the question is open draws
+    // nothing, and the keyboard goes back to the question.
+    const Point from{away.x - 100, away.y}, to{away.x, away.y};
+    ASSERT_FALSE(question->frameRect.contains(from.x, from.y) || question->frameRect.contains(to.x, to.y));
+    display.drag(from, to);
+    // Once the window manager has handled the press (and given the surface
+    // the keyboard), the keyboard is back with the question before a key.
+    display.waitForWindowManager();
+    EXPECT_TRUE(waitUntil([&] { return display.focusedWindow() == question->id; }))
+        << "the keyboard did not go back to the question after a click on the surface";
+    for (int x = from.x; x <= to.x; x += 10)
+        EXPECT_EQ(display.pixel(x, from.y), run.startScreen.pixel(x, from.y)) << "the surface drew at x " << x;
     display.key(XK_Return);
     WindowInfo about = display.findWindow(aboutTitle);
     // A person points at it once it has settled in the middle of the screen

@@ -321,6 +321,7 @@ int MessageBox(const QString &text, const QString &caption, unsigned flags)
     box.setText(text);
     box.setWindowModality(Qt::ApplicationModal);
     belongToFullScreenWindow(&box);
+    modalWithoutActivation(&box);
     if (flags & MB_ICONERROR)
         box.setIcon(QMessageBox::Critical);
     if ((flags & 0xF) == MB_YESNO) {
@@ -370,6 +371,7 @@ std::optional<QString> GetSaveFileName(const SaveDialogRequest &request)
     // Modal to every window of the program.
     dialog.setWindowModality(Qt::ApplicationModal);
     belongToFullScreenWindow(&dialog);
+    modalWithoutActivation(&dialog);
     if (request.place)
         placeOnShow(&dialog, request.place);
     if (!request.fileName.isEmpty())

@@ -1,16 +1,22 @@
 #include "platform/window_placement.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
+#include <vector>
+
 #ifdef SKARVEL_X11
 #include <QtGui/qguiapplication_platform.h>
 #include <X11/Xlib.h>
-// Xlib's event name would hide Qt's QEvent::Expose.
+// Xlib's event names would hide Qt's QEvent ones.
 #undef Expose
+#undef KeyPress
+#undef KeyRelease
 #endif
 
 namespace platform {
@@ -134,7 +140,243 @@ private:
     bool armed_ = false;
 };
 
+// The dialogs the program makes modal itself, the newest last. While there
+// is one, input and the window manager's close reach only the newest and the
+// windows that belong to it (its menus, pop-ups and boxes), as under Qt's
+// own application modality.
+class ModalStack : public QObject {
+public:
+    static ModalStack &instance()
+    {
+        // Made anew should the application object be.
+        static QPointer<ModalStack> stack;
+        if (!stack)
+            stack = new ModalStack(qApp);
+        return *stack;
+    }
+
+    void push(QWidget *dialog)
+    {
+        if (dialogs_.empty()) {
+            qApp->installEventFilter(this);
+            focusWatch_ = connect(qApp, &QGuiApplication::focusWindowChanged, this,
+                                  [this](QWindow *now) { keyboardBackToDialog(now); });
+        }
+        dialogs_.push_back(dialog);
+    }
+
+    void remove(QWidget *dialog)
+    {
+        std::erase_if(dialogs_, [dialog](const QPointer<QWidget> &d) { return !d || d == dialog; });
+        if (dialogs_.empty()) {
+            qApp->removeEventFilter(this);
+            disconnect(focusWatch_);
+        }
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!blockable(watched, event))
+            return false;
+        std::erase_if(dialogs_, [](const QPointer<QWidget> &d) { return !d; });
+        if (dialogs_.empty())
+            return false;
+        const QWidget *target = widgetOf(watched);
+        if (!target || belongsToDialog(target))
+            return false;
+        event->ignore();
+        return true;
+    }
+
+private:
+    // Pop-ups and tool tips are never blocked, as under Qt's modality: the
+    // completion list of the dialog's name field, for one, has no parent.
+    bool belongsToDialog(const QWidget *widget) const
+    {
+        const Qt::WindowType type = widget->window()->windowType();
+        if (type == Qt::Popup || type == Qt::ToolTip)
+            return true;
+        for (const QWidget *w = widget; w; w = w->parentWidget())
+            if (w == dialogs_.back())
+                return true;
+        return false;
+    }
+
+    // A click on another window of the program gives that window the
+    // keyboard; it goes back to the dialog, as Qt does for its modal
+    // windows. Set directly or asked of i3, it ends i3's full-screen state
+    // alike (i3 ends it whenever a window outside the full-screen one takes
+    // the keyboard, but for a new dialog that it focuses itself).
+    void keyboardBackToDialog(QWindow *now)
+    {
+        std::erase_if(dialogs_, [](const QPointer<QWidget> &d) { return !d; });
+        const QWidget *target = now ? widgetOf(now) : nullptr;
+        if (dialogs_.empty() || !target || belongsToDialog(target))
+            return;
+        QWidget *dialog = dialogs_.back();
+        if (!dialog->isVisible())
+            return;
+#ifdef SKARVEL_X11
+        if (auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>())
+            if (Display *display = x11->display()) {
+                XSetInputFocus(display, dialog->winId(), RevertToParent, CurrentTime);
+                XFlush(display);
+            }
+#else
+        Q_UNUSED(dialog);
+#endif
+    }
+
+    explicit ModalStack(QObject *parent) : QObject(parent) {}
+
+    static bool blockable(QObject *watched, QEvent *event)
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::Enter:
+        case QEvent::HoverEnter:
+        case QEvent::HoverMove:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return true;
+        // The window manager's close (Alt+F4) comes to the window itself.
+        case QEvent::Close:
+            return event->spontaneous() && watched->isWindowType();
+        default:
+            return false;
+        }
+    }
+
+    // The widget an event is for: itself, or the one a window shows.
+    static const QWidget *widgetOf(QObject *watched)
+    {
+        if (watched->isWidgetType())
+            return static_cast<QWidget *>(watched);
+        if (watched->isWindowType())
+            for (const QWidget *top : QApplication::topLevelWidgets())
+                if (top->windowHandle() == watched)
+                    return top;
+        return nullptr;
+    }
+
+    std::vector<QPointer<QWidget>> dialogs_;
+    QMetaObject::Connection focusWatch_;
+};
+
+// Takes the modality away from the dialog's window at its showing, before
+// Qt maps it and would ask for its activation, and keeps input from the
+// other windows itself until the dialog is hidden again.
+class ModalWithoutActivationFilter : public QObject {
+public:
+    explicit ModalWithoutActivationFilter(QWidget *dialog) : QObject(dialog), dialog_(dialog)
+    {
+        dialog->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != dialog_)
+            return false;
+        if (event->type() == QEvent::Show && !own_) {
+            QWindow *handle = dialog_->windowHandle();
+            const QWindow *below = handle ? handle->transientParent() : nullptr;
+            if (handle && handle->modality() != Qt::NonModal && below && below->isVisible() &&
+                (below->windowStates() & Qt::WindowFullScreen)) {
+                handle->setModality(Qt::NonModal);
+                ModalStack::instance().push(dialog_);
+                own_ = true;
+            }
+        } else if (event->type() == QEvent::Hide && own_) {
+            own_ = false;
+            ModalStack::instance().remove(dialog_);
+            if (QWindow *handle = dialog_->windowHandle())
+                handle->setModality(dialog_->windowModality());
+        }
+        return false;
+    }
+
+    ~ModalWithoutActivationFilter() override
+    {
+        if (own_)
+            ModalStack::instance().remove(dialog_);
+    }
+
+private:
+    QWidget *dialog_;
+    bool own_ = false;
+};
+
+// Whether the X11 window manager is i3, by the name it announces on its
+// check window.
+bool underI3()
+{
+#ifdef SKARVEL_X11
+    auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    Display *display = x11 ? x11->display() : nullptr;
+    if (!display)
+        return false;
+    // The first 32-bit item of a window's property (a window id).
+    auto firstItem = [display](Window window, const char *name, Window &value) {
+        const Atom property = XInternAtom(display, name, True);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char *data = nullptr;
+        const bool found = property != None &&
+                           XGetWindowProperty(display, window, property, 0, 1, False, AnyPropertyType, &type, &format,
+                                              &count, &after, &data) == Success &&
+                           data && format == 32 && count > 0;
+        if (found)
+            value = *reinterpret_cast<const unsigned long *>(data);
+        if (data)
+            XFree(data);
+        return found;
+    };
+    Window check = None;
+    if (!firstItem(DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK", check))
+        return false;
+    const Atom nameProperty = XInternAtom(display, "_NET_WM_NAME", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    // A check window that has gone makes an X error that Qt reports and
+    // ignores; the name is then empty.
+    const bool read = nameProperty != None &&
+                      XGetWindowProperty(display, check, nameProperty, 0, 16, False, AnyPropertyType, &type, &format,
+                                         &count, &after, &data) == Success &&
+                      data && format == 8;
+    const QByteArray name = read ? QByteArray(reinterpret_cast<const char *>(data), int(count)) : QByteArray();
+    if (data)
+        XFree(data);
+    return name == "i3";
+#else
+    return false;
+#endif
+}
+
 } // namespace
+
+void modalWithoutActivation(QWidget *dialog)
+{
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && underI3())
+        new ModalWithoutActivationFilter(dialog);
+}
 
 void askForKeyboardWhenShown(QWidget *window)
 {

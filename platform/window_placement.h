@@ -36,6 +36,24 @@ void placeOnShow(QWidget *window, OuterPlace place);
 // before the window's first showing.
 void askForKeyboardWhenShown(QWidget *window);
 
+// Under i3 on X11: makes a modal box or dialog that opens above a
+// full-screen window of the program modal without Qt's request to activate
+// it. Qt asks the window manager to activate every modal window it maps, and
+// i3 answers such a request for a window outside the full-screen one by
+// ending the full-screen state: its bar showed over the frozen desktop while
+// the box was open. i3 focuses a new dialog of the full-screen window by
+// itself and keeps the full screen then, so the request adds nothing there.
+// While the dialog is on the screen the program itself keeps the pointer,
+// the keys and the window manager's close (Alt+F4) from its other windows,
+// as Qt's modality does, and gives the keyboard back to the dialog when a
+// click has taken it to another window of the program (i3 ends the full
+// screen then, as it does whenever a window outside it takes the keyboard).
+// Elsewhere (other window managers, which keep the full screen with Qt's
+// modality, no window manager, Wayland, no full-screen window below) Qt's
+// own modality stays. Call it before the dialog is shown; it lasts as long
+// as the dialog.
+void modalWithoutActivation(QWidget *dialog);
+
 // Whether a window manager puts frames around the windows (on X11: whether
 // one runs and announces itself).
 bool windowManagerFrames();
