@@ -330,40 +330,32 @@ bool underI3()
     Display *display = x11 ? x11->display() : nullptr;
     if (!display)
         return false;
-    // The first 32-bit item of a window's property (a window id).
-    auto firstItem = [display](Window window, const char *name, Window &value) {
-        const Atom property = XInternAtom(display, name, True);
+    // A window's property of the given item size, its first 64 bytes; empty if
+    // it is missing or of another size. A check window that has gone makes
+    // an X error that Qt reports and ignores; its property is then empty.
+    auto property = [display](Window window, const char *name, int format) {
+        QByteArray value;
+        const Atom atom = XInternAtom(display, name, True);
         Atom type = None;
-        int format = 0;
+        int found = 0;
         unsigned long count = 0, after = 0;
         unsigned char *data = nullptr;
-        const bool found = property != None &&
-                           XGetWindowProperty(display, window, property, 0, 1, False, AnyPropertyType, &type, &format,
-                                              &count, &after, &data) == Success &&
-                           data && format == 32 && count > 0;
-        if (found)
-            value = *reinterpret_cast<const unsigned long *>(data);
+        if (atom != None &&
+            XGetWindowProperty(display, window, atom, 0, 16, False, AnyPropertyType, &type, &found, &count, &after,
+                               &data) == Success &&
+            data && found == format)
+            // Xlib hands 32-bit items over as longs.
+            value = QByteArray(reinterpret_cast<const char *>(data),
+                               int(count * (format == 32 ? sizeof(long) : std::size_t(format / 8))));
         if (data)
             XFree(data);
-        return found;
+        return value;
     };
-    Window check = None;
-    if (!firstItem(DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK", check))
+    const QByteArray check = property(DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK", 32);
+    if (check.size() < int(sizeof(long)))
         return false;
-    const Atom nameProperty = XInternAtom(display, "_NET_WM_NAME", True);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char *data = nullptr;
-    // A check window that has gone makes an X error that Qt reports and
-    // ignores; the name is then empty.
-    const bool read = nameProperty != None &&
-                      XGetWindowProperty(display, check, nameProperty, 0, 16, False, AnyPropertyType, &type, &format,
-                                         &count, &after, &data) == Success &&
-                      data && format == 8;
-    const QByteArray name = read ? QByteArray(reinterpret_cast<const char *>(data), int(count)) : QByteArray();
-    if (data)
-        XFree(data);
+    const QByteArray name =
+        property(Window(*reinterpret_cast<const unsigned long *>(check.constData())), "_NET_WM_NAME", 8);
     return name == "i3";
 #else
     return false;
