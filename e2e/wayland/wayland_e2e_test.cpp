@@ -47,12 +47,14 @@ bool shows(const WaylandSession &session, Pattern pattern, int output = 0)
 }
 
 // The desktop below changes (paintDesktop returns once the new one is drawn
-// below the surface); the surface keeps the old one.
+// below the surface); the surface keeps the old one. sway lists a new window
+// at once but draws it only once the program has drawn it at the size it was
+// given, so the old desktop on the output may still be sway's own: wait for
+// the surface. A surface that is not frozen never shows the old one again.
 void expectFrozen(WaylandSession &session, Pattern shown, Pattern next)
 {
     session.paintDesktop(next, false);
-    const DesktopDiff diff = session.compareDesktop(shown);
-    EXPECT_TRUE(diff.matches()) << diff;
+    EXPECT_TRUE(waitUntil([&] { return shows(session, shown); })) << session.compareDesktop(shown);
 }
 
 // A floating window of the program other than the surface with this title.
