@@ -147,6 +147,11 @@ struct SkarvelRun {
     void typeInto(const WindowInfo &w, Point field, const std::string &text)
     {
         click(w, field);
+        // As for the sliders below: the keys wait until the window has the
+        // keyboard, or the text goes to the surface and the field keeps its
+        // old value.
+        if (!waitUntil([&] { return display.focusedWindow() == w.id; }))
+            throw Error("the window did not get the keyboard after a click on a field");
         display.key(XK_a, ControlModifier);
         display.key(XK_BackSpace);
         display.typeText(text);
