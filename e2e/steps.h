@@ -5,6 +5,8 @@
 // its layout puts them.
 
 #include <cstdlib>
+#include <exception>
+#include <iostream>
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
@@ -98,6 +100,15 @@ struct SkarvelRun {
         if (!up)
             throw Error("the frozen desktop did not appear: " + app.output());
     }
+
+    // A step that fails shows what the program said on its way.
+    ~SkarvelRun()
+    {
+        if (std::uncaught_exceptions() > 0)
+            std::cerr << "The program's output so far:\n" << app.output() << std::endl;
+    }
+    SkarvelRun(const SkarvelRun &) = delete;
+    SkarvelRun &operator=(const SkarvelRun &) = delete;
 
     // A right (or middle) click on the surface at a place of the desktop;
     // returns once the window is on the screen with its content drawn, as a

@@ -128,14 +128,15 @@ bool describe(const VirtualDisplay::Impl &d, WindowInfo &info)
     return !trap.failed();
 }
 
-std::string describeViewable(const std::vector<WindowInfo> &windows)
+// The viewable windows, and the one with the keyboard focus marked.
+std::string describeViewable(const std::vector<WindowInfo> &windows, WindowId focus)
 {
     std::ostringstream out;
     int n = 0;
     for (const WindowInfo &w : windows) {
         if (!w.viewable())
             continue;
-        out << (n++ ? ", " : "") << "\"" << w.title << "\" " << w.rect;
+        out << (n++ ? ", " : "") << "\"" << w.title << "\" " << w.rect << (w.id == focus ? " (focused)" : "");
     }
     return n ? out.str() : std::string("none");
 }
@@ -206,7 +207,7 @@ WindowInfo VirtualDisplay::findWindow(const std::string &title, Milliseconds tim
     if (!found)
         throw Error("no window titled \"" + title + "\" appeared on " + d->name + " within " +
                     std::to_string(scaledTimeout(timeout).count()) +
-                    " ms; the windows there are: " + describeViewable(last));
+                    " ms; the windows there are: " + describeViewable(last, focusedWindow()));
     return *found;
 }
 
