@@ -105,7 +105,9 @@ struct SkarvelRun {
     ~SkarvelRun()
     {
         if (std::uncaught_exceptions() > 0)
-            std::cerr << "The program's output so far:\n" << app.output() << std::endl;
+            std::cerr << "The program's output so far:\n"
+                      << app.output() << "\nIts threads:\n"
+                      << app.threadStates() << std::endl;
     }
     SkarvelRun(const SkarvelRun &) = delete;
     SkarvelRun &operator=(const SkarvelRun &) = delete;

@@ -121,12 +121,24 @@ TEST(WholeRoad, TwoRunsAtOnceTheSecondFreezesTheFirst)
     // The second starts on the same display and copies the screen with the
     // first one (and its stroke) on it.
     Program second(first.display, SKARVEL_PATH);
+    std::optional<WindowInfo> secondSurface;
     ASSERT_TRUE(waitUntil([&] {
         int covering = 0;
         for (const WindowInfo &w : first.display.windowsWithTitle(surfaceTitle))
-            covering += w.viewable() && w.rect == first.display.screenRect() ? 1 : 0;
+            if (w.viewable() && w.rect == first.display.screenRect()) {
+                ++covering;
+                if (w.id != first.surface.id)
+                    secondSurface = w;
+            }
         return covering == 2;
     })) << second.output();
+    // The window manager raises the new surface and gives it the keyboard
+    // a moment after it maps it; a stroke before that would go to the first.
+    ASSERT_TRUE(waitUntil([&] {
+        return first.display.focusedWindow() == secondSurface->id &&
+               first.display.frameAt(100, 250) == secondSurface->frame &&
+               first.display.frameAt(300, 250) == secondSurface->frame;
+    })) << "the second surface did not come to the front with the keyboard";
     // Its own stroke goes onto its own picture only.
     first.display.drag({100, 250}, {300, 250}, 5);
     EXPECT_TRUE(first.waitPixel({200, 250}, Rgb{0, 0, 0}));

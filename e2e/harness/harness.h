@@ -472,6 +472,9 @@ public:
     // VmPeak: the most address space it has had mapped, which is what an
     // address-space limit (prlimit --as) counts.
     long peakAddressSpaceKiB() const;
+    // For a failure's report: each thread's state and kernel wait, and,
+    // where gdb is installed, every thread's stack.
+    std::string threadStates() const;
 
 private:
     void reap();

@@ -147,4 +147,43 @@ long Program::peakAddressSpaceKiB() const
     return statusField(pid_, "VmPeak");
 }
 
+std::string Program::threadStates() const
+{
+    if (reaped_ || detail::peekExit(pid_))
+        return "the program has exited\n";
+    std::string states;
+    std::error_code error;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+        auto read = [&](const char *name) {
+            std::ifstream in(task.path() / name);
+            std::string line;
+            std::getline(in, line);
+            return line;
+        };
+        // The state is the field after the name in parentheses.
+        const std::string stat = read("stat");
+        const std::size_t close = stat.rfind(')');
+        states += task.path().filename().string() + " " + read("comm") + ": " +
+                  (close != std::string::npos && close + 2 < stat.size() ? stat.substr(close + 2, 1) : "?") +
+                  " in " + read("wchan") + "\n";
+    }
+    // Where each thread is, when a debugger is at hand.
+    const auto log = outputFile_.parent_path() / "stacks.log";
+    detail::SpawnRequest request;
+    request.executable = "gdb";
+    request.args = {"-batch", "-nx", "-p", std::to_string(pid_), "-ex", "thread apply all bt 25"};
+    request.environment = detail::currentEnvironment();
+    request.outputFile = log;
+    try {
+        const pid_t gdb = detail::spawn(request);
+        waitUntil([&] { return detail::peekExit(gdb).has_value(); }, 30s, 50ms);
+        detail::stopProcessGroup(gdb, SIGKILL, 0ms);
+        states += readFile(log);
+    } catch (const Error &) {
+        states += "(no gdb here for the stacks)\n";
+    }
+    return states;
+}
+
 } // namespace e2e
