@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
 #include <utility>
 
 #include "saving/tests/bmp_reader.h"
@@ -132,13 +133,22 @@ TEST(WholeRoad, TwoRunsAtOnceTheSecondFreezesTheFirst)
             }
         return covering == 2;
     })) << second.output();
-    // The window manager raises the new surface and gives it the keyboard
-    // a moment after it maps it; a stroke before that would go to the first.
+    // The window manager frames the new surface, raises it and gives it the
+    // keyboard a moment after it first shows; a stroke before that goes to
+    // the first one, which the second then hides.
+    auto where = [&] {
+        const WindowId focus = first.display.focusedWindow();
+        return std::string("the keyboard is with ") +
+               (focus == secondSurface->id ? "the second" : focus == first.surface.id ? "the first" : "another window") +
+               ", in front is " +
+               (first.display.frameAt(200, 250) == secondSurface->frame ? "the second" : "another window");
+    };
     ASSERT_TRUE(waitUntil([&] {
+        secondSurface = first.display.windowInfo(secondSurface->id).value_or(*secondSurface);
         return first.display.focusedWindow() == secondSurface->id &&
                first.display.frameAt(100, 250) == secondSurface->frame &&
                first.display.frameAt(300, 250) == secondSurface->frame;
-    })) << "the second surface did not come to the front with the keyboard";
+    })) << "the second surface did not come to the front with the keyboard: " << where();
     // Its own stroke goes onto its own picture only.
     first.display.drag({100, 250}, {300, 250}, 5);
     EXPECT_TRUE(first.waitPixel({200, 250}, Rgb{0, 0, 0}));
