@@ -46,7 +46,11 @@
 //   one, so a drag sent faster than it reads starts and never moves. Wait for
 //   it after each step (waitForWindowManager).
 // - A window counts as shown once it is viewable in its frame and painted
-//   (a known pixel), not once it exists.
+//   (a known pixel), not once it exists. A window that should take a click
+//   is in front where the click lands (frameAt) and has the keyboard: a
+//   window manager maps a new window first and raises it a moment later.
+// - A window's frame is read anew while waiting (windowInfo), never kept
+//   from the first sight: the frame seen first need not be the final one.
 // - A seed of anything random is printed and can be replayed through an
 //   environment variable. scripts/test --stress N runs the end-to-end tests
 //   N times at -j2 and N/3 at -j4; a new test should pass it before it lands.
